@@ -1,0 +1,3 @@
+#include "app/twindial.hpp"
+
+int main() { return app::twindial_main(); }

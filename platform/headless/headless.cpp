@@ -1,0 +1,169 @@
+#include "platform/headless/headless.hpp"
+
+#include <unistd.h>
+
+#include <deque>
+
+#include "platform/backend.hpp"
+
+namespace platform::headless {
+namespace {
+
+struct Timed {
+    int when;  // pump index or present count
+    Event event;
+};
+
+struct State {
+    std::uint32_t clock = 1000;
+    int pumps = 0;
+    int presents = -1;  // the opening present makes it 0
+    int present_limit = 100000;
+    std::vector<Timed> by_pump;
+    std::vector<Timed> by_pass;
+    bool close_query_next = false;  // the pump right after a present
+    std::vector<Event> during_notice;
+    std::function<void(int, const Screen&)> present_hook;
+    bool box_available = true;
+    bool device_available = true;
+    std::string folder;
+    std::vector<std::uint32_t> present_times;
+    std::vector<Notice> notices;
+    std::vector<SoundPlay> plays;
+    bool window = false;
+    bool pointer_hidden = false;
+    bool device_opened = false;
+    int shutdowns = 0;
+};
+
+State& state() {
+    static State s;
+    return s;
+}
+
+void deliver(const Event& e) {
+    SharedState& shared = platform::shared();
+    switch (e.kind) {
+        case Event::Kind::KeyDown: shared.keyboard.key_down(e.code, e.repeat); break;
+        case Event::Kind::KeyUp: shared.keyboard.key_up(e.code); break;
+        case Event::Kind::Close: shared.close_request = true; break;
+        case Event::Kind::FocusAway: shared.keyboard.reset(); break;
+        case Event::Kind::Stall: state().clock += std::uint32_t(e.ms); break;
+    }
+}
+
+// Delivers, in script order, every event whose moment has come.
+void deliver_due(std::vector<Timed>& events, int now) {
+    std::vector<Timed> later;
+    for (const Timed& t : events) {
+        if (t.when <= now) deliver(t.event);
+        else later.push_back(t);
+    }
+    events.swap(later);
+}
+
+}  // namespace
+
+void reset(std::uint32_t clock_ms) {
+    state() = State{};
+    state().clock = clock_ms;
+}
+
+void at_pump(int pump, Event event) { state().by_pump.push_back({pump, event}); }
+void in_pass(int pass, Event event) { state().by_pass.push_back({pass, event}); }
+void during_next_notice(Event event) { state().during_notice.push_back(event); }
+void on_present(std::function<void(int, const Screen&)> hook) { state().present_hook = std::move(hook); }
+void set_present_limit(int presents) { state().present_limit = presents; }
+void set_notice_box_available(bool available) { state().box_available = available; }
+void set_sound_device_available(bool available) { state().device_available = available; }
+void set_executable_folder(std::string folder) { state().folder = std::move(folder); }
+
+std::uint32_t clock() { return state().clock; }
+int pumps() { return state().pumps; }
+const std::vector<std::uint32_t>& present_times() { return state().present_times; }
+const std::vector<Notice>& notices() { return state().notices; }
+const std::vector<SoundPlay>& sound_plays() { return state().plays; }
+bool window_open() { return state().window; }
+bool pointer_hidden() { return state().pointer_hidden; }
+bool sound_device_opened() { return state().device_opened; }
+int shutdowns() { return state().shutdowns; }
+
+}  // namespace platform::headless
+
+namespace platform::backend {
+
+using headless::state;
+
+struct Voice {
+    std::uint32_t frames = 0;
+};
+
+void enter_executable_folder() {
+    if (!state().folder.empty() && chdir(state().folder.c_str()) != 0) state().folder.clear();
+}
+
+void start() {}
+
+bool open_window(const std::string&, int, int) {
+    state().window = true;
+    return true;
+}
+
+void hide_pointer() { state().pointer_hidden = true; }
+
+void pump() {
+    headless::State& s = state();
+    headless::deliver_due(s.by_pump, s.pumps);
+    // The pump right after a present is that pass's close-request query;
+    // the next pass begins with the pump after it.
+    if (!s.close_query_next) headless::deliver_due(s.by_pass, s.presents + 1);
+    s.close_query_next = false;
+    ++s.pumps;
+}
+
+void present(const Screen& screen) {
+    headless::State& s = state();
+    ++s.presents;
+    if (s.presents == 0) return;  // the opening present of the black Screen
+    s.close_query_next = true;
+    s.present_times.push_back(s.clock);
+    if (s.present_hook) s.present_hook(s.presents - 1, screen);
+    if (s.presents >= s.present_limit) shared().close_request = true;
+}
+
+bool show_notice(const std::string& caption, const std::string& text) {
+    headless::State& s = state();
+    if (!s.box_available) return false;
+    s.notices.push_back({caption, text, s.presents});
+    // The box has the keyboard: presses go to it, releases still reach the
+    // window's key state.
+    for (const headless::Event& e : s.during_notice)
+        if (e.kind != headless::Event::Kind::KeyDown) headless::deliver(e);
+    s.during_notice.clear();
+    return true;
+}
+
+std::uint32_t clock_ms() { return state().clock; }
+
+void sleep_ms(std::int32_t ms) {
+    if (ms > 0) state().clock += std::uint32_t(ms);
+}
+
+bool sound_open() {
+    state().device_opened = state().device_available;
+    return state().device_opened;
+}
+
+Voice* sound_create(const PcmSample& sample, bool) {
+    static std::deque<Voice> voices;  // like the sounds, kept until the process ends
+    return &voices.emplace_back(Voice{sample.frames});
+}
+
+void sound_play(Voice* voice) { state().plays.push_back({state().clock, voice->frames}); }
+
+void shutdown() {
+    state().window = false;
+    ++state().shutdowns;
+}
+
+}  // namespace platform::backend
