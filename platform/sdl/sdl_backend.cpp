@@ -160,19 +160,27 @@ void present(const Screen& screen) {
         return;
     }
 
-    // The window surface still holds the last present: copy and send only
-    // what changed since, or everything after an expose.
-    Rect r = s.repaint_all ? Rect{0, 0, w, h} : screen.changed().intersect({0, 0, w, h});
+    // The window surface still holds the last present: copy what changed
+    // since, and send the rows that really differ (a pen standing still
+    // redraws the same pixels every pass). Everything after an expose.
+    const Rect r = s.repaint_all ? Rect{0, 0, w, h} : screen.changed().intersect({0, 0, w, h});
     if (r.empty()) return;
     auto* dst = static_cast<std::uint8_t*>(surface->pixels);
-    for (int y = r.y0; y < r.y1; ++y)
-        std::memcpy(dst + std::size_t(y) * std::size_t(surface->pitch) + std::size_t(r.x0) * 4, screen.row(y) + r.x0,
-                    std::size_t(r.x1 - r.x0) * 4);
+    const std::size_t bytes = std::size_t(r.x1 - r.x0) * 4;
+    int top = r.y1, bottom = r.y0;
+    for (int y = r.y0; y < r.y1; ++y) {
+        void* to = dst + std::size_t(y) * std::size_t(surface->pitch) + std::size_t(r.x0) * 4;
+        const void* from = screen.row(y) + r.x0;
+        if (std::memcmp(to, from, bytes) == 0) continue;
+        std::memcpy(to, from, bytes);
+        top = std::min(top, y);
+        bottom = y + 1;
+    }
     if (s.repaint_all) {
         SDL_UpdateWindowSurface(s.window);
         s.repaint_all = false;
-    } else {
-        const SDL_Rect changed{r.x0, r.y0, r.x1 - r.x0, r.y1 - r.y0};
+    } else if (top < bottom) {
+        const SDL_Rect changed{r.x0, top, r.x1 - r.x0, bottom - top};
         SDL_UpdateWindowSurfaceRects(s.window, &changed, 1);
     }
 }
@@ -186,7 +194,6 @@ bool show_notice(const std::string& caption, const std::string& text) {
                                  1, &ok, nullptr};
     int pressed = -1;
     const bool shown = SDL_ShowMessageBox(&box, &pressed) == 0;
-    if (!shown) std::fprintf(stderr, "twindial: no notice box: %s\n", SDL_GetError());
     s.own_box_focus_until = SDL_GetTicks() + 1000;
     if (had_focus) SDL_SetWindowInputFocus(s.window);
     return shown;
