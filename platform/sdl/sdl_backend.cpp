@@ -5,12 +5,15 @@
 // window framebuffer on plain X11 images (no OpenGL), updating only the
 // rows and columns that changed since the last present and everything after
 // an expose; keyboard events translated to virtual-key codes; close
-// requests; focus changes to and from other programs; SDL's message box;
+// requests; focus changes to and from other programs, followed in the raw
+// X events where SDL reports them late or not at all; SDL's message box;
 // sound through one SDL audio device and the shared software mixer; the
 // POSIX monotonic clock and sleep; the executable's folder from /proc.
 // Lacks: a timer resolution to raise (Linux sleeps are already accurate to
 // well under 1 ms), hardware mixing.
 #include <SDL.h>
+#include <SDL_syswm.h>
+#include <X11/Xlib.h>
 #include <time.h>
 #include <unistd.h>
 
@@ -34,9 +37,18 @@ struct State {
     SDL_Window* window = nullptr;
     bool repaint_all = true;  // after opening and after an expose
     // Focus changes caused by our own notice box are not a switch to
-    // another program. SDL reports them late (it settles focus changes
-    // after a short delay), so they are recognised until this time.
+    // another program. They are seen once the box has closed; until the
+    // window has its focus back (or a second has passed), a focus change
+    // is the box's.
     Uint32 own_box_focus_until = 0;
+    // On X11 focus and keys are followed in the raw events: SDL passes
+    // focus changes on late and, once it has dropped its key state on a
+    // focus loss, reports the X auto-repeat of a key still held on return
+    // as a fresh press.
+    Display* x_display = nullptr;
+    Window x_window = 0;
+    bool held_on_return[256] = {};  // X key codes held when focus came back
+    bool drop_next_key_down = false;
     SDL_AudioDeviceID audio = 0;
     Mixer mixer;
 };
@@ -51,20 +63,37 @@ State& state() {
     std::exit(1);
 }
 
-bool own_box_focus_change() {
-    return state().own_box_focus_until != 0 &&
-           SDL_TICKS_PASSED(state().own_box_focus_until, SDL_GetTicks()) == SDL_FALSE;
+// A focus change from or to another program resets the keyboard tables;
+// one caused by our own notice box does not.
+void on_focus_change(bool gained) {
+    State& s = state();
+    const bool own_box = s.own_box_focus_until != 0 && !SDL_TICKS_PASSED(SDL_GetTicks(), s.own_box_focus_until);
+    if (!own_box) shared().keyboard.reset();
+    if (gained) s.own_box_focus_until = 0;
 }
 
-void on_focus_gained() {
-    Keyboard& keys = shared().keyboard;
-    if (!own_box_focus_change()) keys.reset();
-    // SDL reports keys still held on return as fresh presses; they stay
-    // released until pressed anew.
-    int count = 0;
-    const Uint8* held = SDL_GetKeyboardState(&count);
-    for (int scancode = 0; scancode < count; ++scancode)
-        if (held[scancode]) keys.mark_stale(sdl::virtual_key(SDL_GetKeyFromScancode(SDL_Scancode(scancode))));
+void on_x_event(const XEvent& e) {
+    State& s = state();
+    s.drop_next_key_down = false;
+    switch (e.type) {
+        case FocusIn:
+        case FocusOut: {
+            const XFocusChangeEvent& f = e.xfocus;
+            if (f.window != s.x_window || f.mode == NotifyGrab || f.mode == NotifyUngrab ||
+                f.detail == NotifyInferior || f.detail == NotifyPointer)
+                break;
+            on_focus_change(e.type == FocusIn);
+            if (e.type == FocusIn) {
+                char keys[32];
+                XQueryKeymap(s.x_display, keys);
+                for (int code = 0; code < 256; ++code) s.held_on_return[code] = (keys[code / 8] >> (code % 8)) & 1;
+            }
+            break;
+        }
+        case KeyPress: s.drop_next_key_down = s.held_on_return[e.xkey.keycode & 0xFF]; break;
+        case KeyRelease: s.held_on_return[e.xkey.keycode & 0xFF] = false; break;
+        default: break;
+    }
 }
 
 void on_window_event(const SDL_WindowEvent& e) {
@@ -72,9 +101,9 @@ void on_window_event(const SDL_WindowEvent& e) {
         case SDL_WINDOWEVENT_CLOSE: shared().close_request = true; break;
         case SDL_WINDOWEVENT_EXPOSED: state().repaint_all = true; break;
         case SDL_WINDOWEVENT_FOCUS_LOST:
-            if (!own_box_focus_change()) shared().keyboard.reset();
+        case SDL_WINDOWEVENT_FOCUS_GAINED:
+            if (state().x_display == nullptr) on_focus_change(e.event == SDL_WINDOWEVENT_FOCUS_GAINED);
             break;
-        case SDL_WINDOWEVENT_FOCUS_GAINED: on_focus_gained(); break;
         default: break;
     }
 }
@@ -126,6 +155,13 @@ bool open_window(const std::string& caption, int width, int height) {
     }
     SDL_SetWindowPosition(s.window, x, y);
     if (SDL_GetWindowSurface(s.window) == nullptr) fail("cannot draw into the window");
+    SDL_SysWMinfo info;
+    SDL_VERSION(&info.version);
+    if (SDL_GetWindowWMInfo(s.window, &info) && info.subsystem == SDL_SYSWM_X11) {
+        s.x_display = info.info.x11.display;
+        s.x_window = info.info.x11.window;
+        SDL_EventState(SDL_SYSWMEVENT, SDL_ENABLE);
+    }
     s.repaint_all = true;
     return true;
 }
@@ -138,7 +174,12 @@ void pump() {
         switch (e.type) {
             case SDL_QUIT: shared().close_request = true; break;
             case SDL_WINDOWEVENT: on_window_event(e.window); break;
+            case SDL_SYSWMEVENT:
+                if (e.syswm.msg->subsystem == SDL_SYSWM_X11) on_x_event(e.syswm.msg->msg.x11.event);
+                break;
             case SDL_KEYDOWN:
+                // The auto-repeat of a key held since focus came back is no press.
+                if (state().drop_next_key_down) break;
                 shared().keyboard.key_down(sdl::virtual_key(e.key.keysym.sym), e.key.repeat != 0);
                 break;
             case SDL_KEYUP: shared().keyboard.key_up(sdl::virtual_key(e.key.keysym.sym)); break;

@@ -1,0 +1,5 @@
+# The real program in a private Xvfb with openbox, driven by xdotool. It holds
+# keys for measured times, so it runs alone rather than beside other tests.
+add_test(NAME e2e_linux
+         COMMAND python3 ${CMAKE_CURRENT_SOURCE_DIR}/e2e/e2e_test.py $<TARGET_FILE:twindial>)
+set_tests_properties(e2e_linux PROPERTIES TIMEOUT 180 LABELS e2e RUN_SERIAL TRUE)
