@@ -305,8 +305,8 @@ class WineCases(linux.Cases):
         finally:
             prog.close()
 
-    def run(self):
-        cases = [
+    def cases(self):
+        return [
             ("executable_standalone_with_icon_and_manifest", self.executable),
             ("window_caption_size_place", self.window),
             ("first_picture", self.first_picture),
@@ -323,21 +323,6 @@ class WineCases(linux.Cases):
             ("window_manager_close_status_0", self.closes),
             ("gdi_fallback_without_d3d9", self.gdi_fallback),
         ]
-        passed = failed = 0
-        try:
-            for name, case in cases:
-                try:
-                    case()
-                    print("PASS", name, flush=True)
-                    passed += 1
-                except Exception as e:  # a broken case is reported, never crashes the run
-                    print(f"FAIL {name}: {e}", flush=True)
-                    failed += 1
-                    if isinstance(e, TimeoutError):
-                        break
-        finally:
-            self.prog.close()
-        return passed, failed
 
 
 def watchdog(signum, frame):
