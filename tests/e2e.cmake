@@ -3,3 +3,8 @@
 add_test(NAME e2e_linux
          COMMAND python3 ${CMAKE_CURRENT_SOURCE_DIR}/e2e/e2e_test.py $<TARGET_FILE:twindial>)
 set_tests_properties(e2e_linux PROPERTIES TIMEOUT 180 LABELS e2e RUN_SERIAL TRUE)
+
+# The snapshot on Enter: the file against the window, failed saves, a full disk.
+add_test(NAME e2e_snapshot
+         COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/e2e/snapshot_e2e.sh $<TARGET_FILE:twindial>)
+set_tests_properties(e2e_snapshot PROPERTIES TIMEOUT 180 LABELS e2e RUN_SERIAL TRUE)
