@@ -429,8 +429,27 @@ class Cases:
         return passed, failed
 
 
-def watchdog(signum, frame):
-    raise TimeoutError(f"the end-to-end test ran longer than {WATCHDOG_S} s")
+def run_suite(cases_class, exe, shot, watchdog_s):
+    """Runs the cases in a private X session; prints the summary line and
+    returns the exit status. Nothing may take longer than watchdog_s."""
+    def watchdog(signum, frame):
+        raise TimeoutError(f"the run took longer than {watchdog_s} s")
+
+    signal.signal(signal.SIGALRM, watchdog)
+    signal.alarm(watchdog_s)
+    display = Display()
+    passed = failed = 0
+    try:
+        display.start()
+        passed, failed = cases_class(display, exe, shot).run()
+    except Exception as e:
+        print("FAIL setup:", e)
+        failed += 1
+    finally:
+        signal.alarm(0)
+        display.close()
+    print(f"{passed} passed, {failed} failed")
+    return 1 if failed else 0
 
 
 def main():
@@ -443,21 +462,7 @@ def main():
         print("FAIL setup:", f"missing {' '.join(missing)}" if missing else f"{exe} is not an executable")
         print("0 passed, 1 failed")
         return 1
-    signal.signal(signal.SIGALRM, watchdog)
-    signal.alarm(WATCHDOG_S)
-    display = Display()
-    passed = failed = 0
-    try:
-        display.start()
-        passed, failed = Cases(display, exe, shot).run()
-    except Exception as e:
-        print("FAIL setup:", e)
-        failed += 1
-    finally:
-        signal.alarm(0)
-        display.close()
-    print(f"{passed} passed, {failed} failed")
-    return 1 if failed else 0
+    return run_suite(Cases, exe, shot, WATCHDOG_S)
 
 
 if __name__ == "__main__":

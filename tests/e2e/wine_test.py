@@ -18,7 +18,6 @@ made.
 import ctypes
 import os
 import shutil
-import signal
 import subprocess
 import sys
 import tempfile
@@ -325,31 +324,12 @@ class WineCases(linux.Cases):
         ]
 
 
-def watchdog(signum, frame):
-    raise TimeoutError(f"the Wine test ran longer than {WATCHDOG_S} s")
-
-
 def main():
     if len(sys.argv) != 3:
         sys.exit("usage: wine_test.py WINE TWINDIAL.EXE")
     WineProgram.wine, exe = sys.argv[1], os.path.abspath(sys.argv[2])
     print(f"INFO executable: {os.path.getsize(exe)} bytes", flush=True)
-    signal.signal(signal.SIGALRM, watchdog)
-    signal.alarm(WATCHDOG_S)
-    display = linux.Display()
-    passed = failed = 0
-    try:
-        display.start()
-        shot = os.path.join(os.path.dirname(exe), "wine-screenshot.png")
-        passed, failed = WineCases(display, exe, shot).run()
-    except Exception as e:
-        print("FAIL setup:", e)
-        failed += 1
-    finally:
-        signal.alarm(0)
-        display.close()
-    print(f"{passed} passed, {failed} failed")
-    return 1 if failed else 0
+    return linux.run_suite(WineCases, exe, os.path.join(os.path.dirname(exe), "wine-screenshot.png"), WATCHDOG_S)
 
 
 if __name__ == "__main__":

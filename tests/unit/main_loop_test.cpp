@@ -7,18 +7,15 @@
 #include "app/twindial.hpp"
 #include "platform/headless/headless.hpp"
 #include "platform/keyboard.hpp"
+#include "tests/unit/toy_pictures.hpp"
 
 namespace {
 
+using namespace toy_pictures;
+
 namespace headless = platform::headless;
 using headless::Event;
-using platform::xrgb;
 namespace vk = platform::vk;
-
-constexpr std::uint32_t kBackdrop = xrgb(192, 220, 192);
-constexpr std::uint32_t kBody = xrgb(237, 28, 36);
-constexpr std::uint32_t kLight = xrgb(102, 102, 102);
-constexpr std::uint32_t kDark = xrgb(51, 51, 51);
 
 using Frame = std::vector<std::uint32_t>;
 
@@ -38,10 +35,7 @@ protected:
 
     // True when the 3x3 brush stands with its top-left pixel at (x, y).
     bool brush_at(std::size_t frame, int x, int y) const {
-        for (int j = 0; j < 3; ++j)
-            for (int i = 0; i < 3; ++i)
-                if (at(frame, x + i, y + j) != ((i + j) % 2 == 0 ? kLight : kDark)) return false;
-        return true;
+        return toy_pictures::brush_at([&](int px, int py) { return at(frame, px, py); }, x, y);
     }
 
     std::vector<Frame> frames_;

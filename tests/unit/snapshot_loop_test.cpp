@@ -16,19 +16,16 @@
 #include "platform/headless/headless.hpp"
 #include "platform/keyboard.hpp"
 #include "tests/unit/snapshot_test_support.hpp"
+#include "tests/unit/toy_pictures.hpp"
 
 namespace {
 
 using namespace snapshot_test;
+using namespace toy_pictures;
 namespace headless = platform::headless;
 using headless::Event;
 using platform::xrgb;
 namespace vk = platform::vk;
-
-constexpr std::uint32_t kBackdrop = xrgb(192, 220, 192);
-constexpr std::uint32_t kBody = xrgb(237, 28, 36);
-constexpr std::uint32_t kLight = xrgb(102, 102, 102);
-constexpr std::uint32_t kDark = xrgb(51, 51, 51);
 constexpr const char* kSaved =
     "image saved to current_image, Please backup your image before starting a new one!";
 
@@ -56,14 +53,6 @@ protected:
     int run() { return app::twindial_main(); }
     std::uint32_t at(int frame, int x, int y) const {
         return frames_.at(frame).at(std::size_t(y) * 800 + std::size_t(x));
-    }
-    // The 3x3 brush with its top-left pixel at (x, y) in `pixel(x, y)`.
-    template <typename Pixel>
-    static bool brush_at(Pixel pixel, int x, int y) {
-        for (int j = 0; j < 3; ++j)
-            for (int i = 0; i < 3; ++i)
-                if (pixel(x + i, y + j) != ((i + j) % 2 == 0 ? kLight : kDark)) return false;
-        return true;
     }
     std::vector<std::string> notice_texts() const {
         std::vector<std::string> texts;
