@@ -24,7 +24,6 @@ using namespace snapshot_test;
 using namespace toy_pictures;
 namespace headless = platform::headless;
 using headless::Event;
-using platform::xrgb;
 namespace vk = platform::vk;
 constexpr const char* kSaved =
     "image saved to current_image, Please backup your image before starting a new one!";
