@@ -133,7 +133,17 @@ void start() {
     // Plain X11 images for the window framebuffer: under a software
     // OpenGL the accelerated path costs several times the CPU.
     SDL_SetHint(SDL_HINT_FRAMEBUFFER_ACCELERATION, "0");
-    if (SDL_Init(SDL_INIT_VIDEO) != 0) fail("cannot start the display");
+    // Only drivers that show a window on the desktop: SDL would otherwise
+    // fall back to drawing off screen, and the toy would run unseen.
+    std::string drivers;
+    if (std::getenv("DISPLAY") != nullptr) drivers = "x11";
+    if (std::getenv("WAYLAND_DISPLAY") != nullptr) drivers += drivers.empty() ? "wayland" : ",wayland";
+    if (drivers.empty()) {
+        std::fprintf(stderr, "twindial: no display to open the window on (neither DISPLAY nor WAYLAND_DISPLAY is set)\n");
+        std::exit(1);
+    }
+    SDL_SetHint(SDL_HINT_VIDEODRIVER, drivers.c_str());
+    if (SDL_Init(SDL_INIT_VIDEO) != 0) fail("cannot open the display");
 }
 
 bool open_window(const std::string& caption, int width, int height) {
