@@ -42,6 +42,7 @@ void pump();
 void present(const Screen& screen);
 // Shows a modal box; false when no box could be shown.
 bool show_notice(const std::string& caption, const std::string& text);
+// Milliseconds since boot, wrapping after 2^32; a sleep accurate to ~1 ms.
 std::uint32_t clock_ms();
 void sleep_ms(std::int32_t ms);
 

@@ -43,7 +43,6 @@ public:
 
     std::uint32_t next() const { return next_; }
     int accumulator() const { return accumulator_; }
-    int period() const { return period_; }
 
 private:
     int rate_ = 60;

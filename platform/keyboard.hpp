@@ -19,22 +19,12 @@ namespace platform {
 
 namespace vk {
 inline constexpr int kBackspace = 8;
-inline constexpr int kTab = 9;
 inline constexpr int kEnter = 13;
 inline constexpr int kEscape = 27;
-inline constexpr int kSpace = 32;
 inline constexpr int kLeft = 37;
 inline constexpr int kUp = 38;
 inline constexpr int kRight = 39;
 inline constexpr int kDown = 40;
-inline constexpr int kF1 = 112;
-inline constexpr int kF4 = 115;
-inline constexpr int kLShift = 160;
-inline constexpr int kRShift = 161;
-inline constexpr int kLControl = 162;
-inline constexpr int kRControl = 163;
-inline constexpr int kLMenu = 164;  // left Alt
-inline constexpr int kRMenu = 165;  // right Alt
 }  // namespace vk
 
 class Keyboard {

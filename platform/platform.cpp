@@ -109,9 +109,6 @@ void notice(std::string_view text) {
     }
 }
 
-std::uint32_t millisecs() { return backend::clock_ms(); }
-void sleep_ms(std::int32_t ms) { backend::sleep_ms(ms); }
-
 Sound* create_sound(PcmSample sample, int flags) {
     Common& c = common();
     if (!c.sound_chosen) {

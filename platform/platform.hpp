@@ -54,12 +54,6 @@ bool close_requested();
 // standard error and the call returns at once.
 void notice(std::string_view text);
 
-// --- clock ---------------------------------------------------------------------
-
-// Milliseconds since boot, wrapping after 2^32.
-std::uint32_t millisecs();
-void sleep_ms(std::int32_t ms);
-
 // --- sound ---------------------------------------------------------------------
 
 struct PcmSample {

@@ -79,7 +79,6 @@ void set_sound_device_available(bool available) { state().device_available = ava
 void set_executable_folder(std::string folder) { state().folder = std::move(folder); }
 
 std::uint32_t clock() { return state().clock; }
-int pumps() { return state().pumps; }
 const std::vector<std::uint32_t>& present_times() { return state().present_times; }
 const std::vector<Notice>& notices() { return state().notices; }
 const std::vector<SoundPlay>& sound_plays() { return state().plays; }

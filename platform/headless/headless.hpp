@@ -75,7 +75,6 @@ void set_executable_folder(std::string folder);
 
 // Recordings.
 std::uint32_t clock();
-int pumps();
 const std::vector<std::uint32_t>& present_times();
 const std::vector<Notice>& notices();
 const std::vector<SoundPlay>& sound_plays();

@@ -247,6 +247,18 @@ def trail_end(img, x):
     return x
 
 
+def check_blank_but_mark(img, mark_x, when):
+    """The drawing area is bare backdrop but for the 3x3 mark at (mark_x, 300)."""
+    x0, y0, x1, y1 = AREA
+    for y in range(y0, y1 + 1):
+        for x in range(x0, x1 + 1):
+            c = img.at(x, y)
+            if mark_x <= x < mark_x + 3 and 300 <= y < 303:
+                check(is_ink(c), f"no mark at ({x}, {y}) {when}: {c}")
+            else:
+                check(c == BACKDROP, f"the drawing area shows {c} at ({x}, {y}) {when}")
+
+
 class Cases:
     """The cases share one run of the program, in order; the pen's place is carried along."""
 
@@ -277,15 +289,7 @@ class Cases:
         img = self.prog.first_picture()
         self.display.save(self.prog.wid, self.shot)
         check(img.at(20, 20) == RED and img.at(780, 580) == RED, "the body is not red")
-        x0, y0, x1, y1 = AREA
-        brush = {(x, y) for x in range(400, 403) for y in range(300, 303)}
-        for y in range(y0, y1 + 1):
-            for x in range(x0, x1 + 1):
-                c = img.at(x, y)
-                if (x, y) in brush:
-                    check(is_ink(c), f"no mark at ({x}, {y}): {c}")
-                else:
-                    check(c == BACKDROP, f"the drawing area shows {c} at ({x}, {y})")
+        check_blank_but_mark(img, 400, "at start-up")
         # Walk along the middle row of the left knob: the first pixel that is not
         # the body is its outline, which lets the backdrop through.
         x = 20
@@ -317,15 +321,7 @@ class Cases:
         d.keys("key", "BackSpace")
         img = p.settled()
         check(img.at(20, 20) == RED, "the frame did not come back after the shake")
-        x0, y0, x1, y1 = AREA
-        brush = {(x, y) for x in range(self.pen_x, self.pen_x + 3) for y in range(300, 303)}
-        for y in range(y0, y1 + 1):
-            for x in range(x0, x1 + 1):
-                c = img.at(x, y)
-                if (x, y) in brush:
-                    check(is_ink(c), f"no mark at the pen's place ({x}, {y}): {c}")
-                else:
-                    check(c == BACKDROP, f"({x}, {y}) still shows {c} after the shake")
+        check_blank_but_mark(img, self.pen_x, "after the shake")
 
     def focus_switch(self):
         d, p = self.display, self.prog
