@@ -24,18 +24,10 @@ if [[ ! -f $exe ]]; then
 fi
 exe=$(cd "$(dirname "$exe")" && pwd)/$(basename "$exe")
 
-as_root() { if [[ $(id -u) -eq 0 ]]; then "$@"; else sudo "$@"; fi; }
-packages=(wine wine64 xvfb openbox xdotool x11-utils wmctrl imagemagick python3 libxfixes3)
-missing=()
-for p in "${packages[@]}"; do
-    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
-done
-if ((${#missing[@]})); then
-    echo "wine_test: installing ${missing[*]}"
-    as_root apt-get update -qq
-    as_root env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "${missing[@]}" ||
-        { echo "FAIL setup: could not install ${missing[*]}"; echo "0 passed, 1 failed"; exit 1; }
-fi
+# shellcheck source=../../scripts/lib/apt.sh
+source "$here/../../scripts/lib/apt.sh"
+apt_ensure wine_test wine wine64 xvfb openbox xdotool x11-utils wmctrl imagemagick python3 libxfixes3 ||
+    { echo "FAIL setup: could not install the packages"; echo "0 passed, 1 failed"; exit 1; }
 
 # Debian's wine wrapper only adds a note about the missing 32-bit half.
 wine=/usr/lib/wine/wine64
