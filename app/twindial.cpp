@@ -2,6 +2,7 @@
 
 #include <string>
 
+#include "app/pen/pen.hpp"
 #include "platform/keyboard.hpp"
 
 namespace app {
@@ -28,12 +29,12 @@ int twindial_main() {
     assets::register_builtin_files();
     platform::start();
     platform::set_app_title(kTitle);
-    platform::open_window(platform::Screen::kWidth, platform::Screen::kHeight, 0, 60, 0);
+    platform::open_window(platform::Screen::kWidth, platform::Screen::kHeight, 60);
 
     FrameImage = assets::load_image("incbin::frame.png", -1);
     PixelImage = assets::load_image("incbin::pixel.bmp", -1);
     BackdropImage = assets::load_image("incbin::backdrop.bmp", -1);
-    ShakeSound = assets::load_sound("incbin::shake.wav", 0);
+    ShakeSound = assets::load_sound("incbin::shake.wav");
     platform::hide_pointer();
     static T_SRCPixel pen;
     pen = T_SRCPixel{};

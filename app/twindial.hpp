@@ -3,11 +3,12 @@
 
 #include <string_view>
 
-#include "app/pen/pen.hpp"
 #include "assets/assets.hpp"
 #include "platform/platform.hpp"
 
 namespace app {
+
+class T_SRCPixel;
 
 inline constexpr std::string_view kTitle = "Twin-Dial";
 inline constexpr std::string_view kMakerAddress = "https://twindial.example";

@@ -55,11 +55,11 @@ const Image* load_image(std::string_view url, int flags) {
     return &image;
 }
 
-platform::Sound* load_sound(std::string_view url, int flags) {
+platform::Sound* load_sound(std::string_view url) {
     std::optional<platform::PcmSample> sample;
     if (auto in = open_url(url, true, false)) sample = decode_wav(*in);
     if (!sample) return nullptr;
-    return platform::create_sound(std::move(*sample), flags);
+    return platform::create_sound(std::move(*sample));
 }
 
 void draw_image(const Image* image, float x, float y, int frame) {

@@ -63,7 +63,8 @@ struct Image {
 // Images live until the process ends.
 const Image* load_image(std::string_view url, int flags);
 // Null when the URL opens no stream or its content is no supported WAV.
-platform::Sound* load_sound(std::string_view url, int flags);
+// The sound plays once per play request, mixed in software.
+platform::Sound* load_sound(std::string_view url);
 
 // Draws frame `frame` of the image with its handle at (x, y) by mask blend.
 // Positions are rounded to the nearest whole pixel (halves away from zero);

@@ -9,7 +9,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "platform/platform.hpp"
+#include "platform/pcm.hpp"
 
 namespace platform {
 

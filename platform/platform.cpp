@@ -1,5 +1,7 @@
-// The platform services shared by every backend.
+// The platform services shared by every backend, and the rules applied to
+// the events the backends report.
 #include <cstdio>
+#include <cstdlib>
 #include <deque>
 
 #include "platform/backend.hpp"
@@ -14,7 +16,11 @@ struct Common {
     std::string title;
     Screen screen;
     FrameSchedule schedule;
+    Keyboard keyboard;
+    bool close_request = false;
+    bool in_notice = false;    // a notice box of ours is up
     bool pumping = false;
+    bool repaint_all = true;   // the window lost its content
     bool sound_chosen = false;
     bool sound_device = false;
 };
@@ -34,12 +40,46 @@ void pump_once() {
     c.pumping = false;
 }
 
+[[noreturn]] void fail(const std::string& why) {
+    std::fprintf(stderr, "twindial: %s\n", why.c_str());
+    std::fflush(stderr);
+    backend::shutdown();
+    std::exit(1);
+}
+
 }  // namespace
 
-SharedState& shared() {
-    static SharedState s;
-    return s;
+// --- events reported by the backend ----------------------------------------------
+
+namespace events {
+
+void key_down(int code, bool repeat, bool held_across_return) {
+    Common& c = common();
+    // A press made while our box is up belongs to the box.
+    if (c.in_notice) return;
+    // A key held across a return of activation is re-announced by the window
+    // system; it counts as released until it is released and pressed anew.
+    if (held_across_return) c.keyboard.mark_stale(code);
+    else c.keyboard.key_down(code, repeat);
 }
+
+// A release only ever clears a key, so it is taken even while a box is up.
+void key_up(int code) { common().keyboard.key_up(code); }
+
+void activation(bool, bool own_box) {
+    Common& c = common();
+    // Activation passing to or from another program releases every key and
+    // drops every hit not yet read; our own box is no such switch.
+    if (!own_box && !c.in_notice) c.keyboard.reset();
+}
+
+void close_request() { common().close_request = true; }
+void expose() { common().repaint_all = true; }
+bool notice_showing() { return common().in_notice; }
+
+}  // namespace events
+
+// --- services of the application -------------------------------------------------
 
 struct Sound {
     backend::Voice* voice = nullptr;  // null on the silent output
@@ -49,21 +89,22 @@ void enter_executable_folder() { backend::enter_executable_folder(); }
 
 void start() {
     common() = Common{};
-    shared() = SharedState{};
-    backend::start();
+    std::string why;
+    if (!backend::start(why)) fail(why);
 }
 
 void set_app_title(std::string_view title) { common().title = std::string(title); }
 const std::string& app_title() { return common().title; }
 
-void open_window(int width, int height, int /*depth*/, int rate, int /*flags*/) {
+void open_window(int width, int height, int rate) {
     Common& c = common();
-    backend::open_window(c.title, width, height);
+    std::string why;
+    if (!backend::open_window(c.title, width, height, why)) fail("cannot open the window: " + why);
     c.screen.fill(0);
-    backend::present(c.screen);
-    c.screen.mark_presented();
+    c.repaint_all = true;
+    present(0);
     c.schedule.start(rate, backend::clock_ms());
-    shared().keyboard.reset();
+    c.keyboard.reset();
 }
 
 void hide_pointer() { backend::hide_pointer(); }
@@ -77,39 +118,42 @@ void present(int sync) {
         const std::int32_t wait = c.schedule.advance(backend::clock_ms());
         if (wait > 0) backend::sleep_ms(wait);
     }
-    backend::present(c.screen);
+    const Rect all{0, 0, Screen::kWidth, Screen::kHeight};
+    backend::present(c.screen, c.repaint_all ? all : c.screen.changed());
     c.screen.mark_presented();
+    c.repaint_all = false;
 }
 
 std::int32_t key_down(int code) {
     pump_once();
-    return shared().keyboard.state(code);
+    return common().keyboard.state(code);
 }
 
 std::int32_t key_hit(int code) {
     pump_once();
-    return shared().keyboard.take_hits(code);
+    return common().keyboard.take_hits(code);
 }
 
 bool close_requested() {
     pump_once();
-    const bool requested = shared().close_request;
-    shared().close_request = false;
+    Common& c = common();
+    const bool requested = c.close_request;
+    c.close_request = false;
     return requested;
 }
 
 void notice(std::string_view text) {
-    SharedState& s = shared();
-    s.in_notice = true;
-    const bool shown = backend::show_notice(common().title, std::string(text));
-    s.in_notice = false;
+    Common& c = common();
+    c.in_notice = true;
+    const bool shown = backend::show_notice(c.title, std::string(text));
+    c.in_notice = false;
     if (!shown) {
         std::fprintf(stderr, "%.*s\n", int(text.size()), text.data());
         std::fflush(stderr);
     }
 }
 
-Sound* create_sound(PcmSample sample, int flags) {
+Sound* create_sound(PcmSample sample) {
     Common& c = common();
     if (!c.sound_chosen) {
         c.sound_chosen = true;
@@ -118,7 +162,7 @@ Sound* create_sound(PcmSample sample, int flags) {
     // Sounds live until the process ends, like every object made at start-up.
     static std::deque<Sound> sounds;
     Sound& sound = sounds.emplace_back();
-    if (c.sound_device) sound.voice = backend::sound_create(sample, (flags & 1) != 0);
+    if (c.sound_device) sound.voice = backend::sound_create(sample);
     return &sound;
 }
 

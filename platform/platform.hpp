@@ -4,12 +4,11 @@
 #pragma once
 
 #include <cstdint>
-#include <memory>
 #include <string>
 #include <string_view>
-#include <vector>
 
 #include "platform/keyboard.hpp"
+#include "platform/pcm.hpp"
 #include "platform/screen.hpp"
 
 namespace platform {
@@ -22,10 +21,11 @@ void enter_executable_folder();
 void start();
 void set_app_title(std::string_view title);
 const std::string& app_title();
-// Opens the window (depth 0: a desktop window; rate: passes per second; flags
-// 0: no extra buffers), clears the Screen to black and shows it, starts the
-// frame schedule and resets the keyboard state.
-void open_window(int width, int height, int depth, int rate, int flags);
+// Opens the window on the desktop with a client area of width x height,
+// clears the Screen to black and shows it, starts the frame schedule at
+// `rate` presents a second and resets the keyboard state. A window that
+// cannot be opened ends the program: one line on standard error, status 1.
+void open_window(int width, int height, int rate);
 // Hides the pointer while it is over the client area.
 void hide_pointer();
 // Closes the window, shuts sound output down and restores the timer.
@@ -56,22 +56,15 @@ void notice(std::string_view text);
 
 // --- sound ---------------------------------------------------------------------
 
-struct PcmSample {
-    int channels = 1;            // 1 or 2
-    int bits = 16;               // 8 (unsigned) or 16 (signed, little-endian)
-    std::uint32_t rate = 11025;  // frames per second
-    std::uint32_t frames = 0;
-    std::vector<std::uint8_t> data;  // frames * channels * bits / 8 bytes
-};
-
 // A sound made for the chosen output. Owned by the platform, lives until
 // the process ends.
 struct Sound;
 
 // The first call chooses the sound output: a device, or the silent output
-// when none can be opened. Flag 1 would loop.
-Sound* create_sound(PcmSample sample, int flags);
-// Starts a new voice from the sample's first frame; never waits.
+// when none can be opened.
+Sound* create_sound(PcmSample sample);
+// Starts a new voice from the sample's first frame, played once to its end;
+// never waits.
 void play_sound(Sound* sound);
 
 }  // namespace platform

@@ -86,16 +86,24 @@ void Screen::draw(const Sprite& sprite, std::int64_t x, std::int64_t y) {
     const std::int64_t col_first = clip.x0 - x;
     const std::int64_t col_end = clip.x1 - x;
 
+    // Runs whose pixels are already there are left alone, so that what
+    // counts as changed is only what really differs: a pen standing still
+    // changes nothing, and its present sends nothing.
+    Rect changed;
     for (std::int64_t j = row_first; j < row_end; ++j) {
         const std::uint32_t* src = sprite.pixels.data() + j * sprite.width;
         std::uint32_t* dst = pixels_.data() + std::size_t(y + j) * kWidth;
         for (std::uint32_t r = sprite.row_runs[j]; r < sprite.row_runs[j + 1]; ++r) {
             const std::int64_t a = std::max<std::int64_t>(sprite.runs[r].x, col_first);
             const std::int64_t b = std::min<std::int64_t>(sprite.runs[r].x + sprite.runs[r].length, col_end);
-            if (a < b) std::memcpy(dst + (x + a), src + a, std::size_t(b - a) * sizeof(std::uint32_t));
+            if (a >= b) continue;
+            const std::size_t bytes = std::size_t(b - a) * sizeof(std::uint32_t);
+            if (std::memcmp(dst + (x + a), src + a, bytes) == 0) continue;
+            std::memcpy(dst + (x + a), src + a, bytes);
+            changed.unite({int(x + a), int(y + j), int(x + b), int(y + j + 1)});
         }
     }
-    touched(clip);
+    touched(changed);
     placement->overdrawn = {};
 }
 

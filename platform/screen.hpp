@@ -68,7 +68,8 @@ public:
     // position is valid; what falls outside the Screen is clipped.
     void draw(const Sprite& sprite, std::int64_t x, std::int64_t y);
 
-    // Pixels that may have changed since mark_presented().
+    // The smallest rectangle holding every pixel that changed since
+    // mark_presented(); drawing pixels that are already there changes nothing.
     const Rect& changed() const { return changed_; }
     void mark_presented() { changed_ = {}; }
 

@@ -4,6 +4,6 @@ add_executable(assets_test
   unit/decoders_test.cpp
   unit/image_test.cpp
 )
-target_link_libraries(assets_test PRIVATE GTest::gtest_main
-  "$<LINK_GROUP:RESCAN,twindial_assets,twindial_platform_headless>")
+target_link_libraries(assets_test PRIVATE GTest::gtest_main)
+twindial_link(assets_test twindial_platform_headless)
 gtest_discover_tests(assets_test DISCOVERY_TIMEOUT 30)

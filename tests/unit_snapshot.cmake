@@ -4,6 +4,6 @@ add_executable(snapshot_test
   ${CMAKE_CURRENT_LIST_DIR}/unit/snapshot_test.cpp
   ${CMAKE_CURRENT_LIST_DIR}/unit/snapshot_loop_test.cpp
 )
-target_link_libraries(snapshot_test PRIVATE GTest::gtest_main PNG::PNG ZLIB::ZLIB
-  "$<LINK_GROUP:RESCAN,twindial_app,twindial_assets,twindial_platform_headless>")
+target_link_libraries(snapshot_test PRIVATE GTest::gtest_main PNG::PNG ZLIB::ZLIB)
+twindial_link(snapshot_test twindial_platform_headless)
 gtest_discover_tests(snapshot_test DISCOVERY_TIMEOUT 30)

@@ -2,9 +2,11 @@
 
 #include <unistd.h>
 
+#include <cstring>
 #include <deque>
 
 #include "platform/backend.hpp"
+#include "platform/platform.hpp"
 
 namespace platform::headless {
 namespace {
@@ -26,6 +28,10 @@ struct State {
     std::function<void(int, const Screen&)> present_hook;
     bool box_available = true;
     bool device_available = true;
+    bool window_available = true;
+    Screen picture;  // what the presents have shown
+    std::vector<Rect> rects;
+    std::vector<std::int32_t> answers;
     std::string folder;
     std::vector<std::uint32_t> present_times;
     std::vector<Notice> notices;
@@ -42,24 +48,25 @@ State& state() {
 }
 
 void deliver(const Event& e) {
-    SharedState& shared = platform::shared();
     switch (e.kind) {
-        case Event::Kind::KeyDown: shared.keyboard.key_down(e.code, e.repeat); break;
-        case Event::Kind::KeyUp: shared.keyboard.key_up(e.code); break;
-        case Event::Kind::Close: shared.close_request = true; break;
-        case Event::Kind::FocusAway: shared.keyboard.reset(); break;
+        case Event::Kind::KeyDown: events::key_down(e.code, e.repeat, e.held); break;
+        case Event::Kind::KeyUp: events::key_up(e.code); break;
+        case Event::Kind::Close: events::close_request(); break;
+        case Event::Kind::FocusLost: events::activation(false, false); break;
+        case Event::Kind::FocusGained: events::activation(true, false); break;
+        case Event::Kind::Expose: events::expose(); break;
         case Event::Kind::Stall: state().clock += std::uint32_t(e.ms); break;
+        case Event::Kind::Query: state().answers.push_back(platform::key_down(e.code)); break;
     }
 }
 
-// Delivers, in script order, every event whose moment has come.
+// Delivers, in script order, every event whose moment has come. They are
+// taken off the script first: delivering one may pump again.
 void deliver_due(std::vector<Timed>& events, int now) {
-    std::vector<Timed> later;
-    for (const Timed& t : events) {
-        if (t.when <= now) deliver(t.event);
-        else later.push_back(t);
-    }
+    std::vector<Timed> due, later;
+    for (const Timed& t : events) (t.when <= now ? due : later).push_back(t);
     events.swap(later);
+    for (const Timed& t : due) deliver(t.event);
 }
 
 }  // namespace
@@ -77,6 +84,7 @@ void set_present_limit(int presents) { state().present_limit = presents; }
 void set_notice_box_available(bool available) { state().box_available = available; }
 void set_sound_device_available(bool available) { state().device_available = available; }
 void set_executable_folder(std::string folder) { state().folder = std::move(folder); }
+void set_window_available(bool available) { state().window_available = available; }
 
 std::uint32_t clock() { return state().clock; }
 const std::vector<std::uint32_t>& present_times() { return state().present_times; }
@@ -86,6 +94,8 @@ bool window_open() { return state().window; }
 bool pointer_hidden() { return state().pointer_hidden; }
 bool sound_device_opened() { return state().device_opened; }
 int shutdowns() { return state().shutdowns; }
+const std::vector<std::int32_t>& query_answers() { return state().answers; }
+const std::vector<Rect>& presented_rects() { return state().rects; }
 
 }  // namespace platform::headless
 
@@ -101,9 +111,13 @@ void enter_executable_folder() {
     if (!state().folder.empty() && chdir(state().folder.c_str()) != 0) state().folder.clear();
 }
 
-void start() {}
+bool start(std::string&) { return true; }
 
-bool open_window(const std::string&, int, int) {
+bool open_window(const std::string&, int, int, std::string& why) {
+    if (!state().window_available) {
+        why = "no window in this test";
+        return false;
+    }
     state().window = true;
     return true;
 }
@@ -112,33 +126,45 @@ void hide_pointer() { state().pointer_hidden = true; }
 
 void pump() {
     headless::State& s = state();
-    headless::deliver_due(s.by_pump, s.pumps);
+    // Numbered before anything is delivered, so that a pump started from
+    // inside this one is the next.
+    const int index = s.pumps++;
     // The pump right after a present is that pass's close-request query;
     // the next pass begins with the pump after it.
-    if (!s.close_query_next) headless::deliver_due(s.by_pass, s.presents + 1);
+    const bool pass_begins = !s.close_query_next;
     s.close_query_next = false;
-    ++s.pumps;
+    headless::deliver_due(s.by_pump, index);
+    if (pass_begins) headless::deliver_due(s.by_pass, s.presents + 1);
 }
 
-void present(const Screen& screen) {
+void present(const Screen& screen, const Rect& changed) {
     headless::State& s = state();
+    s.rects.push_back(changed);
+    const Rect r = changed.intersect({0, 0, Screen::kWidth, Screen::kHeight});
+    if (!r.empty()) {
+        std::uint32_t* to = s.picture.edit_pixels();
+        for (int y = r.y0; y < r.y1; ++y)
+            std::memcpy(to + std::size_t(y) * Screen::kWidth + std::size_t(r.x0), screen.row(y) + r.x0,
+                        std::size_t(r.x1 - r.x0) * sizeof(std::uint32_t));
+    }
     ++s.presents;
     if (s.presents == 0) return;  // the opening present of the black Screen
     s.close_query_next = true;
     s.present_times.push_back(s.clock);
-    if (s.present_hook) s.present_hook(s.presents - 1, screen);
-    if (s.presents >= s.present_limit) shared().close_request = true;
+    if (s.present_hook) s.present_hook(s.presents - 1, s.picture);
+    if (s.presents >= s.present_limit) events::close_request();
 }
 
 bool show_notice(const std::string& caption, const std::string& text) {
     headless::State& s = state();
     if (!s.box_available) return false;
     s.notices.push_back({caption, text, s.presents});
-    // The box has the keyboard: presses go to it, releases still reach the
-    // window's key state.
-    for (const headless::Event& e : s.during_notice)
-        if (e.kind != headless::Event::Kind::KeyDown) headless::deliver(e);
+    // The box takes activation from the window and gives it back, as a
+    // window system that cannot tell our box from another program's says.
+    events::activation(false, false);
+    for (const headless::Event& e : s.during_notice) headless::deliver(e);
     s.during_notice.clear();
+    events::activation(true, false);
     return true;
 }
 
@@ -153,7 +179,7 @@ bool sound_open() {
     return state().device_opened;
 }
 
-Voice* sound_create(const PcmSample& sample, bool) {
+Voice* sound_create(const PcmSample& sample) {
     static std::deque<Voice> voices;  // like the sounds, kept until the process ends
     return &voices.emplace_back(Voice{sample.frames});
 }

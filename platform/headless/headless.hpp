@@ -1,10 +1,19 @@
 // Headless backend: no window and no device, for tests and benchmarks.
 //
-// Implements: a virtual millisecond clock that sleeps advance, key events
-// and close requests scripted to arrive at a given pump or in a given pass, presents recorded with their
-// time, notice boxes answered at once and recorded, sound plays recorded,
-// the working folder set on request, the native POSIX files.
-// Lacks: everything a person could see or hear.
+// Implemented features:
+//  [x] Clock: a virtual millisecond clock that sleeps advance.
+//  [x] Events: key presses (with the auto-repeat and held-across-a-return
+//      flags), releases, activation changes, close requests and exposes,
+//      scripted to arrive at a given pump or in a given pass, and reported
+//      through the same event calls as a real backend's.
+//  [x] Present: copies the changed rectangle it is given into a picture of
+//      its own, which the present hook sees, and records the time.
+//  [x] Notice: answered at once and recorded; the box takes activation
+//      while it is up, and scripted events arrive during it.
+//  [x] Sound: plays recorded.
+//  [x] Files: the native POSIX files; the working folder set on request.
+// Missing features:
+//  [ ] Everything a person could see or hear.
 #pragma once
 
 #include <cstdint>
@@ -18,22 +27,31 @@ namespace platform::headless {
 
 struct Event {
     enum class Kind {
-        KeyDown,     // a press (repeat: an auto-repeat of a held key)
+        KeyDown,     // a press (repeat: an auto-repeat of a held key; held:
+                     // the key was held when activation came back)
         KeyUp,
         Close,       // a close request from the window system
-        FocusAway,   // activation passes to another program and back
+        FocusLost,   // activation passes to another program
+        FocusGained, // activation comes back from another program
+        Expose,      // the window lost its content
         Stall,       // the pass takes `ms` longer (the clock advances)
+        Query,       // something inside the pump asks key_down(code)
     };
     Kind kind = Kind::KeyDown;
     int code = 0;
     bool repeat = false;
+    bool held = false;
     std::int32_t ms = 0;
 
-    static Event down(int code, bool repeat = false) { return {Kind::KeyDown, code, repeat, 0}; }
-    static Event up(int code) { return {Kind::KeyUp, code, false, 0}; }
-    static Event close() { return {Kind::Close, 0, false, 0}; }
-    static Event focus_away() { return {Kind::FocusAway, 0, false, 0}; }
-    static Event stall(std::int32_t ms) { return {Kind::Stall, 0, false, ms}; }
+    static Event down(int code, bool repeat = false) { return {Kind::KeyDown, code, repeat, false, 0}; }
+    static Event held_down(int code) { return {Kind::KeyDown, code, false, true, 0}; }
+    static Event up(int code) { return {Kind::KeyUp, code, false, false, 0}; }
+    static Event close() { return {Kind::Close, 0, false, false, 0}; }
+    static Event focus_lost() { return {Kind::FocusLost, 0, false, false, 0}; }
+    static Event focus_gained() { return {Kind::FocusGained, 0, false, false, 0}; }
+    static Event expose() { return {Kind::Expose, 0, false, false, 0}; }
+    static Event stall(std::int32_t ms) { return {Kind::Stall, 0, false, false, ms}; }
+    static Event query(int code) { return {Kind::Query, code, false, false, 0}; }
 };
 
 struct Notice {
@@ -56,12 +74,14 @@ void at_pump(int pump, Event event);
 // first query: after the previous pass's present and its close-request
 // query. A close request delivered so ends that pass.
 void in_pass(int pass, Event event);
-// Event that arrives while the next notice box is up: the box takes key
-// presses, releases still reach the window.
+// Event that arrives while the next notice box is up, after the box took
+// activation from the window and before it gives it back.
 void during_next_notice(Event event);
 
-// Called for every frame presented (not the opening one), with its index.
-void on_present(std::function<void(int index, const Screen& screen)> hook);
+// Called for every frame presented (not the opening one), with its index
+// and the picture the presents have built up, changed rectangle by changed
+// rectangle.
+void on_present(std::function<void(int index, const Screen& picture)> hook);
 // A close request is injected after this many frames so a test that forgot
 // to end the program cannot hang (default 100000).
 void set_present_limit(int presents);
@@ -73,8 +93,15 @@ void set_sound_device_available(bool available);
 // The folder enter_executable_folder() makes current; empty: stay.
 void set_executable_folder(std::string folder);
 
+// Whether the window can be opened (default yes).
+void set_window_available(bool available);
+
 // Recordings.
 std::uint32_t clock();
+// What each Event::query answered, in order.
+const std::vector<std::int32_t>& query_answers();
+// The rectangle each present was given (the opening one included).
+const std::vector<Rect>& presented_rects();
 const std::vector<std::uint32_t>& present_times();
 const std::vector<Notice>& notices();
 const std::vector<SoundPlay>& sound_plays();

@@ -1,16 +1,27 @@
 // SDL2 backend: the Linux build.
 //
-// Implements: the window (caption, 800x600 client area centred on the
-// primary display, fixed size, no maximise), the present through SDL's
-// window framebuffer on plain X11 images (no OpenGL), updating only the
-// rows and columns that changed since the last present and everything after
-// an expose; keyboard events translated to virtual-key codes; close
-// requests; focus changes to and from other programs, followed in the raw
-// X events where SDL reports them late or not at all; SDL's message box;
-// sound through one SDL audio device and the shared software mixer; the
-// POSIX monotonic clock and sleep; the executable's folder from /proc.
-// Lacks: a timer resolution to raise (Linux sleeps are already accurate to
-// well under 1 ms), hardware mixing.
+// Implemented features:
+//  [x] Window: caption, fixed 800x600 client area centred on the primary
+//      display, no maximise; X11 or Wayland only, so that it is never drawn
+//      off screen.
+//  [x] Present: SDL's window framebuffer on plain X11 images (no OpenGL),
+//      sending only the changed rectangle it is given.
+//  [x] Events: keys as virtual-key codes (the keypad by NumLock), close
+//      requests, exposes, activation changes. On X11 focus and keys are
+//      followed in the raw X events: focus changes to and from other
+//      programs as they happen, the keys held when focus came back as the
+//      server's KeymapNotify reports them, and the focus changes our own
+//      notice box causes, by the requests made around the box.
+//  [x] Notice: SDL's message box, owned by the window.
+//  [x] Sound: one SDL audio device fed by the shared software mixer.
+//  [x] Clock: the POSIX monotonic clock and sleep.
+//  [x] Files: POSIX; the executable's folder from /proc.
+// Missing features:
+//  [ ] A timer resolution to raise (Linux sleeps are accurate to well under
+//      1 ms already).
+//  [ ] Hardware mixing.
+//  [ ] On Wayland, telling our own box's focus changes from another
+//      program's, and the keys held across a focus return.
 #include <SDL.h>
 #include <SDL_syswm.h>
 #include <X11/Xlib.h>
@@ -19,8 +30,8 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <climits>
 #include <cstdio>
+#include <climits>
 #include <cstdlib>
 #include <cstring>
 #include <deque>
@@ -35,20 +46,19 @@ namespace {
 
 struct State {
     SDL_Window* window = nullptr;
-    bool repaint_all = true;  // after opening and after an expose
-    // Focus changes caused by our own notice box are not a switch to
-    // another program. They are seen once the box has closed; until the
-    // window has its focus back (or a second has passed), a focus change
-    // is the box's.
-    Uint32 own_box_focus_until = 0;
     // On X11 focus and keys are followed in the raw events: SDL passes
     // focus changes on late and, once it has dropped its key state on a
     // focus loss, reports the X auto-repeat of a key still held on return
     // as a fresh press.
     Display* x_display = nullptr;
     Window x_window = 0;
+    bool x_focused = false;
+    bool keymap_due = false;        // a KeymapNotify follows the FocusIn just seen
     bool held_on_return[256] = {};  // X key codes held when focus came back
-    bool drop_next_key_down = false;
+    int x_press = -1;               // X key code of the KeyPress just seen
+    // Requests made right before our notice box opened and right after it
+    // closed: focus changes the server numbered in between are the box's.
+    unsigned long box_first = 1, box_last = 0;
     SDL_AudioDeviceID audio = 0;
     Mixer mixer;
 };
@@ -58,23 +68,13 @@ State& state() {
     return s;
 }
 
-[[noreturn]] void fail(const char* what) {
-    std::fprintf(stderr, "twindial: %s: %s\n", what, SDL_GetError());
-    std::exit(1);
-}
-
-// A focus change from or to another program resets the keyboard tables;
-// one caused by our own notice box does not.
-void on_focus_change(bool gained) {
-    State& s = state();
-    const bool own_box = s.own_box_focus_until != 0 && !SDL_TICKS_PASSED(SDL_GetTicks(), s.own_box_focus_until);
-    if (!own_box) shared().keyboard.reset();
-    if (gained) s.own_box_focus_until = 0;
-}
+std::string sdl_error(const char* what) { return std::string(what) + ": " + SDL_GetError(); }
 
 void on_x_event(const XEvent& e) {
     State& s = state();
-    s.drop_next_key_down = false;
+    const bool keymap_due = s.keymap_due;
+    s.keymap_due = false;
+    s.x_press = -1;
     switch (e.type) {
         case FocusIn:
         case FocusOut: {
@@ -82,27 +82,52 @@ void on_x_event(const XEvent& e) {
             if (f.window != s.x_window || f.mode == NotifyGrab || f.mode == NotifyUngrab ||
                 f.detail == NotifyInferior || f.detail == NotifyPointer)
                 break;
-            on_focus_change(e.type == FocusIn);
-            if (e.type == FocusIn) {
-                char keys[32];
-                XQueryKeymap(s.x_display, keys);
-                for (int code = 0; code < 256; ++code) s.held_on_return[code] = (keys[code / 8] >> (code % 8)) & 1;
-            }
+            s.x_focused = e.type == FocusIn;
+            events::activation(s.x_focused, f.serial >= s.box_first && f.serial <= s.box_last);
+            s.keymap_due = s.x_focused;
             break;
         }
-        case KeyPress: s.drop_next_key_down = s.held_on_return[e.xkey.keycode & 0xFF]; break;
+        case KeymapNotify:
+            // The keys held at the moment focus arrived; a key pressed after
+            // that is a fresh press, whenever its event is handled.
+            if (!keymap_due) break;
+            for (int code = 0; code < 256; ++code)
+                s.held_on_return[code] = (e.xkeymap.key_vector[code / 8] >> (code % 8)) & 1;
+            break;
+        case KeyPress: s.x_press = int(e.xkey.keycode & 0xFF); break;
         case KeyRelease: s.held_on_return[e.xkey.keycode & 0xFF] = false; break;
         default: break;
     }
 }
 
+// On X11 a key press SDL reports with no KeyPress right before it is one
+// SDL made up for a key it found held when focus came back.
+bool held_across_return() {
+    const State& s = state();
+    if (s.x_display == nullptr) return false;
+    return s.x_press < 0 || s.held_on_return[s.x_press];
+}
+
+void on_key(const SDL_KeyboardEvent& e) {
+    if (e.type == SDL_KEYDOWN) {
+        events::key_down(sdl::virtual_key(e.keysym), e.repeat != 0, held_across_return());
+    } else if (const sdl::KeypadKey* k = sdl::keypad_key(e.keysym.scancode)) {
+        // NumLock may have changed while the key was held: release both.
+        events::key_up(k->numlock_on);
+        events::key_up(k->numlock_off);
+    } else {
+        events::key_up(sdl::virtual_key(e.keysym.sym));
+    }
+    state().x_press = -1;
+}
+
 void on_window_event(const SDL_WindowEvent& e) {
     switch (e.event) {
-        case SDL_WINDOWEVENT_CLOSE: shared().close_request = true; break;
-        case SDL_WINDOWEVENT_EXPOSED: state().repaint_all = true; break;
+        case SDL_WINDOWEVENT_CLOSE: events::close_request(); break;
+        case SDL_WINDOWEVENT_EXPOSED: events::expose(); break;
         case SDL_WINDOWEVENT_FOCUS_LOST:
         case SDL_WINDOWEVENT_FOCUS_GAINED:
-            if (state().x_display == nullptr) on_focus_change(e.event == SDL_WINDOWEVENT_FOCUS_GAINED);
+            if (state().x_display == nullptr) events::activation(e.event == SDL_WINDOWEVENT_FOCUS_GAINED, false);
             break;
         default: break;
     }
@@ -129,7 +154,7 @@ void enter_executable_folder() {
     }
 }
 
-void start() {
+bool start(std::string& why) {
     // Plain X11 images for the window framebuffer: under a software
     // OpenGL the accelerated path costs several times the CPU.
     SDL_SetHint(SDL_HINT_FRAMEBUFFER_ACCELERATION, "0");
@@ -139,21 +164,28 @@ void start() {
     if (std::getenv("DISPLAY") != nullptr) drivers = "x11";
     if (std::getenv("WAYLAND_DISPLAY") != nullptr) drivers += drivers.empty() ? "wayland" : ",wayland";
     if (drivers.empty()) {
-        std::fprintf(stderr, "twindial: no display to open the window on (neither DISPLAY nor WAYLAND_DISPLAY is set)\n");
-        std::exit(1);
+        why = "no display to open the window on (neither DISPLAY nor WAYLAND_DISPLAY is set)";
+        return false;
     }
     SDL_SetHint(SDL_HINT_VIDEODRIVER, drivers.c_str());
-    if (SDL_Init(SDL_INIT_VIDEO) != 0) fail("cannot open the display");
+    if (SDL_Init(SDL_INIT_VIDEO) != 0) {
+        why = sdl_error("cannot open the display");
+        return false;
+    }
+    return true;
 }
 
-bool open_window(const std::string& caption, int width, int height) {
+bool open_window(const std::string& caption, int width, int height, std::string& why) {
     State& s = state();
     SDL_Rect display{0, 0, width, height};
     SDL_GetDisplayBounds(0, &display);
     const int x = (display.x + display.w) / 2 - width / 2;
     const int y = (display.y + display.h) / 2 - height / 2;
     s.window = SDL_CreateWindow(caption.c_str(), x, y, width, height, SDL_WINDOW_SHOWN);
-    if (s.window == nullptr) fail("cannot open the window");
+    if (s.window == nullptr) {
+        why = SDL_GetError();
+        return false;
+    }
     // The window manager may put its frame where we asked for the client
     // area. Once it has told the frame's size (or after a short while,
     // for a window manager that draws no frame), place the client area.
@@ -164,7 +196,10 @@ bool open_window(const std::string& caption, int width, int height) {
         SDL_Delay(4);
     }
     SDL_SetWindowPosition(s.window, x, y);
-    if (SDL_GetWindowSurface(s.window) == nullptr) fail("cannot draw into the window");
+    if (SDL_GetWindowSurface(s.window) == nullptr) {
+        why = sdl_error("no surface to draw into");
+        return false;
+    }
     SDL_SysWMinfo info;
     SDL_VERSION(&info.version);
     if (SDL_GetWindowWMInfo(s.window, &info) && info.subsystem == SDL_SYSWM_X11) {
@@ -172,7 +207,6 @@ bool open_window(const std::string& caption, int width, int height) {
         s.x_window = info.info.x11.window;
         SDL_EventState(SDL_SYSWMEVENT, SDL_ENABLE);
     }
-    s.repaint_all = true;
     return true;
 }
 
@@ -182,71 +216,53 @@ void pump() {
     SDL_Event e;
     while (SDL_PollEvent(&e)) {
         switch (e.type) {
-            case SDL_QUIT: shared().close_request = true; break;
+            case SDL_QUIT: events::close_request(); break;
             case SDL_WINDOWEVENT: on_window_event(e.window); break;
             case SDL_SYSWMEVENT:
                 if (e.syswm.msg->subsystem == SDL_SYSWM_X11) on_x_event(e.syswm.msg->msg.x11.event);
                 break;
             case SDL_KEYDOWN:
-                // The auto-repeat of a key held since focus came back is no press.
-                if (state().drop_next_key_down) break;
-                shared().keyboard.key_down(sdl::virtual_key(e.key.keysym.sym), e.key.repeat != 0);
-                break;
-            case SDL_KEYUP: shared().keyboard.key_up(sdl::virtual_key(e.key.keysym.sym)); break;
+            case SDL_KEYUP: on_key(e.key); break;
             default: break;
         }
     }
 }
 
-void present(const Screen& screen) {
+void present(const Screen& screen, const Rect& changed) {
     State& s = state();
+    if (changed.empty()) return;
     SDL_Surface* surface = SDL_GetWindowSurface(s.window);
     if (surface == nullptr) return;
-    const int w = std::min(surface->w, Screen::kWidth);
-    const int h = std::min(surface->h, Screen::kHeight);
-    if (surface->format->format != SDL_PIXELFORMAT_RGB888) {
-        SDL_ConvertPixels(w, h, SDL_PIXELFORMAT_RGB888, screen.pixels(), Screen::kWidth * 4,
-                          surface->format->format, surface->pixels, surface->pitch);
-        SDL_UpdateWindowSurface(s.window);
-        return;
-    }
-
-    // The window surface still holds the last present: copy what changed
-    // since, and send the rows that really differ (a pen standing still
-    // redraws the same pixels every pass). Everything after an expose.
-    const Rect r = s.repaint_all ? Rect{0, 0, w, h} : screen.changed().intersect({0, 0, w, h});
+    const Rect r = changed.intersect({0, 0, std::min(surface->w, Screen::kWidth), std::min(surface->h, Screen::kHeight)});
     if (r.empty()) return;
-    auto* dst = static_cast<std::uint8_t*>(surface->pixels);
-    const std::size_t bytes = std::size_t(r.x1 - r.x0) * 4;
-    int top = r.y1, bottom = r.y0;
-    for (int y = r.y0; y < r.y1; ++y) {
-        void* to = dst + std::size_t(y) * std::size_t(surface->pitch) + std::size_t(r.x0) * 4;
-        const void* from = screen.row(y) + r.x0;
-        if (std::memcmp(to, from, bytes) == 0) continue;
-        std::memcpy(to, from, bytes);
-        top = std::min(top, y);
-        bottom = y + 1;
-    }
-    if (s.repaint_all) {
-        SDL_UpdateWindowSurface(s.window);
-        s.repaint_all = false;
-    } else if (top < bottom) {
-        const SDL_Rect changed{r.x0, top, r.x1 - r.x0, bottom - top};
-        SDL_UpdateWindowSurfaceRects(s.window, &changed, 1);
-    }
+    auto* dst = static_cast<std::uint8_t*>(surface->pixels) + std::size_t(r.y0) * std::size_t(surface->pitch) +
+                std::size_t(r.x0) * std::size_t(surface->format->BytesPerPixel);
+    SDL_ConvertPixels(r.x1 - r.x0, r.y1 - r.y0, SDL_PIXELFORMAT_RGB888, screen.row(r.y0) + r.x0,
+                      Screen::kWidth * 4, surface->format->format, dst, surface->pitch);
+    const SDL_Rect rect{r.x0, r.y0, r.x1 - r.x0, r.y1 - r.y0};
+    SDL_UpdateWindowSurfaceRects(s.window, &rect, 1);
 }
 
 bool show_notice(const std::string& caption, const std::string& text) {
     State& s = state();
-    const bool had_focus = SDL_GetKeyboardFocus() == s.window;
+    // Focus changes the server makes from here until focus is given back
+    // below are our box's, however late they are handled.
+    if (s.x_display != nullptr) {
+        XSync(s.x_display, False);
+        s.box_first = NextRequest(s.x_display) - 1;
+    }
+    const bool had_focus = s.x_display != nullptr ? s.x_focused : SDL_GetKeyboardFocus() == s.window;
     const SDL_MessageBoxButtonData ok{
         SDL_MESSAGEBOX_BUTTON_RETURNKEY_DEFAULT | SDL_MESSAGEBOX_BUTTON_ESCAPEKEY_DEFAULT, 0, "OK"};
     const SDL_MessageBoxData box{SDL_MESSAGEBOX_INFORMATION, s.window, caption.c_str(), text.c_str(),
                                  1, &ok, nullptr};
     int pressed = -1;
     const bool shown = SDL_ShowMessageBox(&box, &pressed) == 0;
-    s.own_box_focus_until = SDL_GetTicks() + 1000;
     if (had_focus) SDL_SetWindowInputFocus(s.window);
+    if (s.x_display != nullptr) {
+        s.box_last = NextRequest(s.x_display) - 1;
+        XSync(s.x_display, False);
+    }
     return shown;
 }
 
@@ -294,7 +310,7 @@ bool sound_open() {
     return false;
 }
 
-Voice* sound_create(const PcmSample& sample, bool) {
+Voice* sound_create(const PcmSample& sample) {
     static std::deque<Voice> voices;  // kept until the process ends
     return &voices.emplace_back(Voice{sample});
 }

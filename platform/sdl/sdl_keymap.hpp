@@ -1,16 +1,38 @@
-// SDL key symbols to Windows virtual-key codes; 0 for keys without one.
+// SDL keys to Windows virtual-key codes; 0 for keys without one.
 #pragma once
 
 #include <SDL.h>
 
 namespace platform::sdl {
 
+// The keypad's digit and decimal-point keys, told apart by scancode. With
+// NumLock on they are the keypad digits (96-105) and decimal point (110);
+// with it off they are the keys printed beside the digits, as Windows
+// reports them: the arrows, Home, End, Page Up, Page Down, Insert, Delete
+// and, for 5, Clear.
+struct KeypadKey {
+    SDL_Scancode scancode;
+    int numlock_on;
+    int numlock_off;
+};
+
+inline const KeypadKey* keypad_key(SDL_Scancode scancode) {
+    static constexpr KeypadKey keys[] = {
+        {SDL_SCANCODE_KP_0, 96, 45},  {SDL_SCANCODE_KP_1, 97, 35},  {SDL_SCANCODE_KP_2, 98, 40},
+        {SDL_SCANCODE_KP_3, 99, 34},  {SDL_SCANCODE_KP_4, 100, 37}, {SDL_SCANCODE_KP_5, 101, 12},
+        {SDL_SCANCODE_KP_6, 102, 39}, {SDL_SCANCODE_KP_7, 103, 36}, {SDL_SCANCODE_KP_8, 104, 38},
+        {SDL_SCANCODE_KP_9, 105, 33}, {SDL_SCANCODE_KP_PERIOD, 110, 46},
+    };
+    for (const KeypadKey& k : keys)
+        if (k.scancode == scancode) return &k;
+    return nullptr;
+}
+
 inline int virtual_key(SDL_Keycode sym) {
     if (sym >= SDLK_a && sym <= SDLK_z) return 'A' + int(sym - SDLK_a);
     if (sym >= SDLK_0 && sym <= SDLK_9) return '0' + int(sym - SDLK_0);
     if (sym >= SDLK_F1 && sym <= SDLK_F12) return 112 + int(sym - SDLK_F1);
     if (sym >= SDLK_F13 && sym <= SDLK_F24) return 124 + int(sym - SDLK_F13);
-    if (sym >= SDLK_KP_1 && sym <= SDLK_KP_9) return 97 + int(sym - SDLK_KP_1);
     switch (sym) {
         case SDLK_BACKSPACE: return 8;
         case SDLK_TAB: return 9;
@@ -34,11 +56,9 @@ inline int virtual_key(SDL_Keycode sym) {
         case SDLK_LGUI: return 91;
         case SDLK_RGUI: return 92;
         case SDLK_APPLICATION: return 93;
-        case SDLK_KP_0: return 96;
         case SDLK_KP_MULTIPLY: return 106;
         case SDLK_KP_PLUS: return 107;
         case SDLK_KP_MINUS: return 109;
-        case SDLK_KP_PERIOD: return 110;
         case SDLK_KP_DIVIDE: return 111;
         case SDLK_NUMLOCKCLEAR: return 144;
         case SDLK_SCROLLLOCK: return 145;
@@ -61,6 +81,13 @@ inline int virtual_key(SDL_Keycode sym) {
         case SDLK_QUOTE: return 222;
         default: return 0;
     }
+}
+
+// The code of a pressed key, with the keypad read by the NumLock state the
+// event carries.
+inline int virtual_key(const SDL_Keysym& key) {
+    if (const KeypadKey* k = keypad_key(key.scancode)) return (key.mod & KMOD_NUM) != 0 ? k->numlock_on : k->numlock_off;
+    return virtual_key(key.sym);
 }
 
 }  // namespace platform::sdl

@@ -1,34 +1,31 @@
-// Win32 backend: the native Windows build (platform/backend.hpp).
+// Win32 backend: the native Windows build.
 //
-// Implemented:
+// Implemented features:
 //  [x] Window: CreateWindowExW with caption, window menu and minimise box (no
 //      sizing border, no maximise), sized by AdjustWindowRect, client area
 //      centred on the primary display; no icon of its own.
 //  [x] Events: PeekMessageA / TranslateMessage / DispatchMessageA in pump();
-//      WM_CLOSE sets the close request and destroys nothing.
-//  [x] Keyboard: WM_(SYS)KEYDOWN / WM_(SYS)KEYUP feed the shared tables
-//      (bit 30 = auto-repeat; Shift, Ctrl and Alt by side as 160-165). System
+//      WM_(SYS)KEYDOWN / WM_(SYS)KEYUP as key events (bit 30 = auto-repeat;
+//      Shift, Ctrl and Alt by side as 160-165); WM_ACTIVATE as activation,
+//      telling our own boxes by their process and ignoring activation while
+//      minimised; WM_CLOSE as a close request (nothing is destroyed). System
 //      key-downs other than F4 (and their WM_SYSCHAR) skip DefWindowProc, so
-//      Alt+Space opens no window menu while Alt+F4 still closes. WM_ACTIVATE
-//      to or from another process's window resets the tables; our own boxes
-//      and activation while minimised do not. Key-downs while a notice of
-//      ours is up are dropped.
+//      Alt+Space opens no window menu while Alt+F4 still closes.
 //  [x] Pointer: hidden over the client area (ShowCursor, TrackMouseEvent),
 //      the show count kept at its shown or hidden level.
-//  [x] Drawing: Direct3D 9 when d3d9.dll offers a HAL device for the desktop
+//  [x] Present: Direct3D 9 when d3d9.dll offers a HAL device for the desktop
 //      format (windowed, one lockable back buffer, copy swap effect,
-//      immediate presentation), else a GDI copy. Chosen once in start(); a
+//      immediate presentation), else a GDI copy; chosen once in start(). A
 //      device that cannot be created after all falls back to GDI. Only the
-//      rows changed since the last present are copied; WM_PAINT repaints
-//      from what was last presented.
+//      changed rectangle it is given is copied; WM_PAINT repaints from what
+//      was last presented.
 //  [x] Clock: timeGetTime, Sleep, timeBeginPeriod(1) / timeEndPeriod(1).
 //  [x] Notice: MessageBoxW(GetActiveWindow(), MB_OK|MB_ICONINFORMATION|
 //      MB_TOPMOST), UTF-8 converted to UTF-16, focus saved and restored.
 //  [x] Sound: DirectSound loaded at run time, priority level on the desktop
 //      window, one static buffer per sound, duplicated while all are busy.
 //  [x] Files: CreateFileW in byte mode, MoveFileExW(MOVEFILE_REPLACE_EXISTING).
-//
-// Missing:
+// Missing features:
 //  [ ] Direct3D 7 and OpenGL back ends (GDI is the fallback instead).
 //  [ ] Restoring a DirectSound buffer after it was lost.
 //  [ ] Per-monitor DPI awareness (the system scales the window).
@@ -60,7 +57,6 @@ struct Voice {
     IDirectSoundBuffer* original = nullptr;
     std::vector<IDirectSoundBuffer*> copies;  // original first, then duplicates
     DWORD rate = 0;
-    bool loop = false;
 };
 
 namespace {
@@ -83,15 +79,15 @@ struct State {
     bool pointer_hidden = false;
     bool tracking = false;
 
-    // Drawing. `shown` is the picture last presented: changed rows are found
-    // against it, and GDI repaints from it.
+    // Drawing. `shown` is the picture last presented, which WM_PAINT
+    // repaints from.
     Drawer drawer = Drawer::gdi;
     HMODULE d3d9_library = nullptr;
     IDirect3D9* d3d = nullptr;
     IDirect3DDevice9* device = nullptr;
     D3DPRESENT_PARAMETERS present_parameters{};
     std::vector<std::uint32_t> shown;
-    bool shown_valid = false;  // false: the next present copies everything
+    bool back_buffer_valid = false;  // false: the next present sends everything
 
     // Sound.
     HMODULE dsound_library = nullptr;
@@ -184,7 +180,7 @@ void track_leave() {
 
 void pointer_entered() {
     State& s = state();
-    if (!s.hide_over_client || shared().in_notice) return;
+    if (!s.hide_over_client || events::notice_showing()) return;
     set_pointer_hidden(true);
     track_leave();
 }
@@ -238,34 +234,38 @@ bool device_ready() {
     const HRESULT level = s.device->TestCooperativeLevel();
     if (level == D3DERR_DEVICENOTRESET) {
         if (FAILED(s.device->Reset(&s.present_parameters))) return false;
-        s.shown_valid = false;  // the back buffer's content is gone
+        s.back_buffer_valid = false;  // its content is gone
         return true;
     }
     return SUCCEEDED(level);
 }
 
-// Copies rows [top, bottom) of `pixels` into the back buffer and presents them.
-void present_d3d9(const std::uint32_t* pixels, int top, int bottom) {
+constexpr Rect kClient{0, 0, kWidth, kHeight};
+
+// Copies rectangle `r` of the picture `pixels` into the back buffer and
+// presents it.
+void present_d3d9(const std::uint32_t* pixels, const Rect& r) {
     State& s = state();
     IDirect3DSurface9* back = nullptr;
     if (FAILED(s.device->GetBackBuffer(0, 0, D3DBACKBUFFER_TYPE_MONO, &back))) return;
-    RECT rows{0, top, kWidth, bottom};
+    RECT area{r.x0, r.y0, r.x1, r.y1};
     D3DLOCKED_RECT locked{};
-    if (SUCCEEDED(back->LockRect(&locked, &rows, 0))) {
+    if (SUCCEEDED(back->LockRect(&locked, &area, 0))) {
         auto* target = static_cast<std::uint8_t*>(locked.pBits);
-        for (int y = top; y < bottom; ++y, target += locked.Pitch) {
-            std::memcpy(target, pixels + std::size_t(y) * kWidth, kWidth * 4);
+        for (int y = r.y0; y < r.y1; ++y, target += locked.Pitch) {
+            std::memcpy(target, pixels + std::size_t(y) * kWidth + std::size_t(r.x0),
+                        std::size_t(r.x1 - r.x0) * 4);
         }
         back->UnlockRect();
     }
     back->Release();
-    s.device->Present(&rows, &rows, nullptr, nullptr);
+    s.device->Present(&area, &area, nullptr, nullptr);
 }
 
-// Copies rows [top, bottom) of `pixels` to the client area, as a top-down DIB
-// of just those rows.
-void present_gdi(HDC dc, const std::uint32_t* pixels, int top, int bottom) {
-    const int rows = bottom - top;
+// Copies rectangle `r` of the picture `pixels` to the client area, from a
+// top-down DIB of the rows it spans.
+void present_gdi(HDC dc, const std::uint32_t* pixels, const Rect& r) {
+    const int rows = r.y1 - r.y0;
     BITMAPINFO info{};
     info.bmiHeader.biSize = sizeof info.bmiHeader;
     info.bmiHeader.biWidth = kWidth;
@@ -273,38 +273,41 @@ void present_gdi(HDC dc, const std::uint32_t* pixels, int top, int bottom) {
     info.bmiHeader.biPlanes = 1;
     info.bmiHeader.biBitCount = 32;
     info.bmiHeader.biCompression = BI_RGB;
-    SetDIBitsToDevice(dc, 0, top, kWidth, UINT(rows), 0, 0, 0, UINT(rows),
-                      pixels + std::size_t(top) * kWidth, &info, DIB_RGB_COLORS);
+    SetDIBitsToDevice(dc, r.x0, r.y0, DWORD(r.x1 - r.x0), DWORD(rows), r.x0, 0, 0, UINT(rows),
+                      pixels + std::size_t(r.y0) * kWidth, &info, DIB_RGB_COLORS);
+}
+
+// Shows rectangle `r` of the picture last presented.
+void show(HDC dc, const Rect& r) {
+    State& s = state();
+    if (s.drawer == Drawer::d3d9) {
+        if (!device_ready()) return;
+        // A back buffer that lost its content is refilled whole.
+        present_d3d9(s.shown.data(), s.back_buffer_valid ? r : kClient);
+        s.back_buffer_valid = true;
+    } else {
+        present_gdi(dc, s.shown.data(), r);
+    }
 }
 
 void repaint() {
     State& s = state();
     PAINTSTRUCT paint;
     const HDC dc = BeginPaint(s.window, &paint);
-    if (s.shown_valid) {
-        if (s.drawer == Drawer::d3d9) {
-            // The back buffer is refilled: not every driver keeps it intact
-            // from one present to the next.
-            if (device_ready() && s.shown_valid) present_d3d9(s.shown.data(), 0, kHeight);
-        } else {
-            present_gdi(dc, s.shown.data(), 0, kHeight);
-        }
-    }
+    // Not every driver keeps the back buffer from one present to the next.
+    s.back_buffer_valid = false;
+    show(dc, kClient);
     EndPaint(s.window, &paint);
 }
 
 // --- window procedure ------------------------------------------------------------
 
 LRESULT CALLBACK window_proc(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
-    SharedState& shared_state = shared();
     State& s = state();
     switch (message) {
     case WM_KEYDOWN:
     case WM_SYSKEYDOWN:
-        if (!shared_state.in_notice) {
-            const bool repeat = (lparam & (LPARAM{1} << 30)) != 0;
-            shared_state.keyboard.key_down(key_code(wparam, lparam), repeat);
-        }
+        events::key_down(key_code(wparam, lparam), (lparam & (LPARAM{1} << 30)) != 0, false);
         if (message == WM_SYSKEYDOWN && wparam != VK_F4) return 0;
         break;
     case WM_SYSCHAR:
@@ -312,21 +315,18 @@ LRESULT CALLBACK window_proc(HWND window, UINT message, WPARAM wparam, LPARAM lp
         return 0;
     case WM_KEYUP:
     case WM_SYSKEYUP:
-        // A release only ever clears a key, so it is taken even during a notice.
-        shared_state.keyboard.key_up(key_code(wparam, lparam));
+        events::key_up(key_code(wparam, lparam));
         break;
     case WM_ACTIVATE: {
         const bool activated = LOWORD(wparam) != WA_INACTIVE;
         const bool minimised = HIWORD(wparam) != 0;
-        // While a box of ours is up, activation moves between it and us.
-        if (!shared_state.in_notice && !(activated && minimised) &&
-            other_process(reinterpret_cast<HWND>(lparam))) {
-            shared_state.keyboard.reset();
+        if (!(activated && minimised)) {
+            events::activation(activated, !other_process(reinterpret_cast<HWND>(lparam)));
         }
         break;
     }
     case WM_CLOSE:
-        shared_state.close_request = true;
+        events::close_request();
         return 0;
     case WM_MOUSEMOVE:
         pointer_entered();
@@ -462,14 +462,15 @@ void enter_executable_folder() {
     SetCurrentDirectoryW(path.c_str());
 }
 
-void start() {
+bool start(std::string&) {
     State& s = state();
     s.instance = GetModuleHandleW(nullptr);
     s.timer_raised = timeBeginPeriod(1) == TIMERR_NOERROR;
     s.drawer = d3d9_usable() ? Drawer::d3d9 : Drawer::gdi;
+    return true;
 }
 
-bool open_window(const std::string& caption, int width, int height) {
+bool open_window(const std::string& caption, int width, int height, std::string& why) {
     State& s = state();
     WNDCLASSEXW window_class{};
     window_class.cbSize = sizeof window_class;
@@ -488,13 +489,15 @@ bool open_window(const std::string& caption, int width, int height) {
     frame.bottom = frame.top + height;
     AdjustWindowRect(&frame, kStyle, FALSE);
 
+    s.shown.assign(std::size_t{kWidth} * kHeight, 0);
+    s.back_buffer_valid = false;
     s.window = CreateWindowExW(0, kClassName, widen(caption).c_str(), kStyle | WS_VISIBLE,
                                frame.left, frame.top, frame.right - frame.left,
                                frame.bottom - frame.top, nullptr, nullptr, s.instance, nullptr);
-    if (s.window == nullptr) return false;
-
-    s.shown.assign(std::size_t{kWidth} * kHeight, 0);
-    s.shown_valid = false;
+    if (s.window == nullptr) {
+        why = error_text(GetLastError());
+        return false;
+    }
     if (s.drawer == Drawer::d3d9 && !create_device()) {
         release(s.d3d);
         FreeLibrary(s.d3d9_library);
@@ -524,38 +527,17 @@ void pump() {
     }
 }
 
-void present(const Screen& screen) {
+void present(const Screen& screen, const Rect& changed) {
     State& s = state();
-    if (s.window == nullptr) return;
-    if (s.drawer == Drawer::d3d9 && !device_ready()) return;
-
-    // The band of rows that differ from the picture last presented.
-    const std::uint32_t* pixels = screen.pixels();
-    constexpr std::size_t kRowBytes = std::size_t{kWidth} * 4;
-    int top = 0;
-    int bottom = kHeight;
-    if (s.shown_valid) {
-        while (top < kHeight && std::memcmp(screen.row(top), &s.shown[std::size_t(top) * kWidth],
-                                            kRowBytes) == 0) {
-            ++top;
-        }
-        if (top == kHeight) return;
-        while (std::memcmp(screen.row(bottom - 1), &s.shown[std::size_t(bottom - 1) * kWidth],
-                           kRowBytes) == 0) {
-            --bottom;
-        }
+    const Rect r = changed.intersect(kClient);
+    if (s.window == nullptr || r.empty()) return;
+    for (int y = r.y0; y < r.y1; ++y) {
+        std::memcpy(&s.shown[std::size_t(y) * kWidth + std::size_t(r.x0)], screen.row(y) + r.x0,
+                    std::size_t(r.x1 - r.x0) * 4);
     }
-    std::memcpy(&s.shown[std::size_t(top) * kWidth], screen.row(top),
-                kRowBytes * std::size_t(bottom - top));
-    s.shown_valid = true;
-
-    if (s.drawer == Drawer::d3d9) {
-        present_d3d9(pixels, top, bottom);
-    } else {
-        const HDC dc = GetDC(s.window);
-        present_gdi(dc, pixels, top, bottom);
-        ReleaseDC(s.window, dc);
-    }
+    const HDC dc = s.drawer == Drawer::gdi ? GetDC(s.window) : nullptr;
+    show(dc, r);
+    if (dc != nullptr) ReleaseDC(s.window, dc);
 }
 
 bool show_notice(const std::string& caption, const std::string& text) {
@@ -601,7 +583,7 @@ bool sound_open() {
     return false;
 }
 
-Voice* sound_create(const PcmSample& sample, bool loop) {
+Voice* sound_create(const PcmSample& sample) {
     State& s = state();
     if (s.dsound == nullptr) return nullptr;
     if ((sample.channels != 1 && sample.channels != 2) || (sample.bits != 8 && sample.bits != 16)) {
@@ -642,7 +624,6 @@ Voice* sound_create(const PcmSample& sample, bool loop) {
     voice.original = buffer;
     voice.copies.push_back(buffer);
     voice.rate = sample.rate;
-    voice.loop = loop;
     return &voice;
 }
 
@@ -665,7 +646,7 @@ void sound_play(Voice* voice) {
     copy->SetVolume(DSBVOLUME_MAX);
     copy->SetPan(DSBPAN_CENTER);
     copy->SetFrequency(voice->rate);
-    copy->Play(0, 0, voice->loop ? DSBPLAY_LOOPING : 0);
+    copy->Play(0, 0, 0);
 }
 
 FileSystem& native_files() {

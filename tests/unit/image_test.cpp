@@ -113,11 +113,11 @@ TEST(LoadImage, NothingToDecodeGivesNoImage) {
 TEST(LoadSound, DecodesAndMakesASound) {
     WavSpec s;
     s.data = {1, 2, 3, 4};
-    EXPECT_NE(assets::load_sound(embed(make_wav(s)), 0), nullptr);
+    EXPECT_NE(assets::load_sound(embed(make_wav(s))), nullptr);
     s.format = 3;
-    EXPECT_EQ(assets::load_sound(embed(make_wav(s)), 0), nullptr);
-    EXPECT_EQ(assets::load_sound("incbin::never-registered.wav", 0), nullptr);
-    EXPECT_EQ(assets::load_sound(embed(rgb_png(1, 1, {1, 2, 3})), 0), nullptr);
+    EXPECT_EQ(assets::load_sound(embed(make_wav(s))), nullptr);
+    EXPECT_EQ(assets::load_sound("incbin::never-registered.wav"), nullptr);
+    EXPECT_EQ(assets::load_sound(embed(rgb_png(1, 1, {1, 2, 3}))), nullptr);
 }
 
 // --- drawing --------------------------------------------------------------------------
@@ -318,7 +318,7 @@ TEST_F(BuiltinTest, PenAndShakeLoad) {
     EXPECT_EQ(pen->height, 56);
     EXPECT_EQ(transparent(*pen), 2825);
 
-    EXPECT_NE(assets::load_sound("incbin::shake.wav", 0), nullptr);
+    EXPECT_NE(assets::load_sound("incbin::shake.wav"), nullptr);
     auto in = assets::open_url("incbin::shake.wav", true, false);
     ASSERT_NE(in, nullptr);
     auto sample = assets::decode_wav(*in);

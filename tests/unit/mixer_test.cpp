@@ -54,14 +54,26 @@ TEST(Mixer, EachPlayStartsANewVoiceAndNoneIsCutOff) {
     EXPECT_EQ(out[4], 300) << "the first voice ended, the second goes on";
 }
 
-TEST(Mixer, SumsSaturateInsteadOfWrapping) {
+TEST(Mixer, SumsSaturateInsteadOfWrappingOnBothChannels) {
     const PcmSample loud = mono16({30000, -30000}, 100);
     Mixer m(100);
     m.play(loud);
     m.play(loud);
     const auto out = mix(m, 2);
-    EXPECT_EQ(out[0], 32767);
-    EXPECT_EQ(out[2], -32768);
+    const std::vector<std::int16_t> expected = {32767, 32767, -32768, -32768};
+    EXPECT_EQ(out, expected);
+
+    // Stereo whose channels overflow in opposite directions.
+    PcmSample stereo;
+    stereo.channels = 2;
+    stereo.bits = 16;
+    stereo.rate = 100;
+    stereo.frames = 1;
+    stereo.data = {0x30, 0x75, 0xD0, 0x8A};  // left 30000, right -30000
+    m.play(stereo);
+    m.play(stereo);
+    const std::vector<std::int16_t> opposite = {32767, -32768};
+    EXPECT_EQ(mix(m, 1), opposite);
 }
 
 TEST(Mixer, EightBitStereoIsCentredOnZero) {
