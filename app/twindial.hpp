@@ -4,13 +4,14 @@
 #include <string_view>
 
 #include "assets/assets.hpp"
+#include "assets/toy.hpp"
 #include "platform/platform.hpp"
 
 namespace app {
 
 class T_SRCPixel;
 
-inline constexpr std::string_view kTitle = "Twin-Dial";
+inline constexpr std::string_view kTitle = toy::kTitle;
 inline constexpr std::string_view kMakerAddress = "https://twindial.example";
 
 // Program-wide values, each assigned once during start-up in this order.

@@ -1,22 +1,18 @@
-// Shared pieces of the asset tool: a plain RGB picture, the colours of the
-// toy, and the makers of the three generated contents.
+// Shared pieces of the asset tool: a plain RGB picture and the makers of the
+// three generated contents. The toy's colours and places come from
+// assets/toy.hpp.
 #pragma once
 
 #include <cstdint>
 #include <string>
 #include <vector>
 
+#include "assets/toy.hpp"
+
 namespace make_assets {
 
-struct Rgb {
-    std::uint8_t r = 0, g = 0, b = 0;
-    friend bool operator==(Rgb, Rgb) = default;
-};
-
-inline constexpr Rgb kBlack{0, 0, 0};  // transparent once loaded
-inline constexpr Rgb kBodyRed{237, 28, 36};
-inline constexpr Rgb kYellow{255, 242, 0};
-inline constexpr Rgb kKnobBlue{0, 183, 239};
+using toy::Box;
+using toy::Rgb;
 
 struct Picture {
     int width = 0;
@@ -26,14 +22,6 @@ struct Picture {
     Picture(int w, int h, Rgb fill) : width(w), height(h), pixels(std::size_t(w) * h, fill) {}
     Rgb& at(int x, int y) { return pixels[std::size_t(y) * width + x]; }
     Rgb at(int x, int y) const { return pixels[std::size_t(y) * width + x]; }
-};
-
-// An inclusive pixel rectangle.
-struct Box {
-    int x0, y0, x1, y1;
-    int width() const { return x1 - x0 + 1; }
-    int height() const { return y1 - y0 + 1; }
-    bool contains(int x, int y) const { return x >= x0 && x <= x1 && y >= y0 && y <= y1; }
 };
 
 // The 800 x 600 toy frame; the lettering is rendered with the DejaVu fonts

@@ -22,9 +22,8 @@
 namespace make_assets {
 namespace {
 
-constexpr int kWidth = 800, kHeight = 600;
+using toy::kBlack, toy::kBody, toy::kDrawingArea, toy::kHeight, toy::kKnob, toy::kWidth, toy::kYellow;
 
-constexpr Box kDrawingArea{110, 54, 684, 477};
 constexpr Box kBorderOuter{100, 45, 696, 485};
 
 // The left knob's disc is the ellipse through these pixel centres; the right
@@ -273,7 +272,7 @@ void draw_lettering(Picture& frame, const std::string& font_dir) {
     std::vector<bool> level_used(kShades + 1, false);
     for (std::size_t at : shaded) {
         const int level = 1 + (coverage[at] - lo) * kShades / (hi - lo + 1);
-        frame.pixels[at] = blend(kBodyRed, kYellow, level, kShades + 1);
+        frame.pixels[at] = blend(kBody, kYellow, level, kShades + 1);
         level_used[std::size_t(level)] = true;
     }
     if (std::count(level_used.begin(), level_used.end(), true) != kShades)
@@ -302,7 +301,7 @@ void draw_knob(Picture& frame, int shift_x, int shift_y) {
         for (int x = kArea.x0; x <= kArea.x1; ++x) {
             Rgb& pixel = frame.at(x + shift_x, y + shift_y);
             if (in_knob_disc(x, y)) {
-                pixel = kKnobBlue;
+                pixel = kKnob;
             } else if (in_knob_disc(x - 1, y) || in_knob_disc(x + 1, y) || in_knob_disc(x, y - 1) ||
                        in_knob_disc(x, y + 1)) {
                 pixel = kBlack;
@@ -314,7 +313,7 @@ void draw_knob(Picture& frame, int shift_x, int shift_y) {
 }  // namespace
 
 Picture make_frame(const std::string& font_dir) {
-    Picture frame(kWidth, kHeight, kBodyRed);
+    Picture frame(kWidth, kHeight, kBody);
     fill(frame, kBorderOuter, kYellow);
     fill(frame, kDrawingArea, kBlack);
     draw_knob(frame, 0, 0);

@@ -187,15 +187,15 @@ Bytes encode_bmp8(int width, int height, std::int32_t resolution, const std::vec
 // The brush: a 3 x 3 checker, dark grey at the edge midpoints.
 Bytes make_pixel_bmp() {
     constexpr int kLight = 126, kDark = 83;
-    return encode_bmp8(3, 3, 3780, {{kDark, {51, 51, 51}}, {kLight, {102, 102, 102}}},
+    return encode_bmp8(3, 3, 3780, {{kDark, toy::kBrushDark}, {kLight, toy::kBrushLight}},
                        {kLight, kDark, kLight, kDark, kLight, kDark, kLight, kDark, kLight});
 }
 
 // The blank drawing screen: 800 x 600 of one pale grey-green.
 Bytes make_backdrop_bmp() {
     constexpr int kGreyGreen = 8;
-    return encode_bmp8(800, 600, 0, {{kGreyGreen, {192, 220, 192}}},
-                       std::vector<std::uint8_t>(800 * 600, kGreyGreen));
+    return encode_bmp8(toy::kWidth, toy::kHeight, 0, {{kGreyGreen, toy::kBackdrop}},
+                       std::vector<std::uint8_t>(std::size_t(toy::kWidth) * toy::kHeight, kGreyGreen));
 }
 
 // ---------------------------------------------------------------------------

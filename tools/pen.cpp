@@ -47,17 +47,17 @@ Rgb colour_of(char part) {
     switch (part) {
         case 'E': return {255, 163, 177};
         case 'F': return {220, 220, 220};
-        case 'B': return kYellow;
+        case 'B': return toy::kYellow;
         case 'W': return {245, 228, 156};
         case 'L': return {70, 70, 70};
-        default: return kBlack;
+        default: return toy::kBlack;
     }
 }
 
 }  // namespace
 
 Picture make_pen() {
-    Picture pen(56, 56, kBlack);
+    Picture pen(56, 56, toy::kBlack);
     int y = kArtY;
     for (const char* row : kArt) {
         for (int i = 0; row[i] != '\0'; ++i) pen.at(kArtX + i, y) = colour_of(row[i]);

@@ -17,6 +17,8 @@
 #include <string>
 #include <vector>
 
+#include "assets/toy.hpp"
+
 #ifndef TWINDIAL_ASSET_DIR
 #error "TWINDIAL_ASSET_DIR must name the folder of the built-in files"
 #endif
@@ -48,7 +50,8 @@ struct Rgb {
     int r, g, b;
     auto operator<=>(const Rgb&) const = default;
 };
-constexpr Rgb kBlack{0, 0, 0}, kRed{237, 28, 36}, kYellow{255, 242, 0}, kBlue{0, 183, 239};
+constexpr Rgb rgb(toy::Rgb c) { return {c.r, c.g, c.b}; }
+constexpr Rgb kBlack = rgb(toy::kBlack), kRed = rgb(toy::kBody), kYellow = rgb(toy::kYellow), kBlue = rgb(toy::kKnob);
 
 struct Box {
     int x0, y0, x1, y1;
@@ -194,14 +197,14 @@ INSTANTIATE_TEST_SUITE_P(
                 {{2, 4, 1090}, {6, 2, 0}, {8, 2, 0}, {10, 4, 1078}, {14, 4, 40}, {18, 4, 3}, {22, 4, 3},
                  {26, 2, 1}, {28, 2, 8}, {30, 4, 0}, {34, 4, 12}, {38, 4, 3780}, {42, 4, 3780}, {46, 4, 0},
                  {50, 4, 0}},
-                {{kLight, {102, 102, 102}}, {kDark, {51, 51, 51}}},
+                {{kLight, rgb(toy::kBrushLight)}, {kDark, rgb(toy::kBrushDark)}},
                 {kLight, kDark, kLight, 0, kDark, kLight, kDark, 0, kLight, kDark, kLight, 0}},
         BmpCase{"backdrop.bmp",
                 481078,
                 {{2, 4, 481078}, {6, 2, 0}, {8, 2, 0}, {10, 4, 1078}, {14, 4, 40}, {18, 4, 800}, {22, 4, 600},
                  {26, 2, 1}, {28, 2, 8}, {30, 4, 0}, {34, 4, 480000}, {38, 4, 0}, {42, 4, 0}, {46, 4, 0},
                  {50, 4, 0}},
-                {{8, {192, 220, 192}}},
+                {{8, rgb(toy::kBackdrop)}},
                 Bytes(800 * 600, 8)}),
     [](const testing::TestParamInfo<BmpCase>& info) { return info.index == 0 ? "Brush" : "Backdrop"; });
 
@@ -274,7 +277,7 @@ INSTANTIATE_TEST_SUITE_P(
 
 // --- frame.png -----------------------------------------------------------------------
 
-constexpr Box kDrawingArea{110, 54, 684, 477};
+constexpr Box kDrawingArea{toy::kDrawingArea.x0, toy::kDrawingArea.y0, toy::kDrawingArea.x1, toy::kDrawingArea.y1};
 constexpr Box kBorderOuter{100, 45, 696, 485};
 constexpr Box kLetteringBoxes[] = {
     {171, 9, 598, 23}, {262, 508, 510, 530}, {241, 551, 540, 565}, {296, 576, 485, 587}};

@@ -10,6 +10,7 @@
 #include "assets/assets.hpp"
 #include "platform/platform.hpp"
 #include "tests/unit/assets_test_support.hpp"
+#include "tests/unit/toy_pictures.hpp"
 
 namespace {
 
@@ -279,7 +280,7 @@ TEST_F(BuiltinTest, BackdropCoversTheScreen) {
     EXPECT_EQ(transparent(*backdrop), 0);
     assets::draw_image(backdrop, 0, 0, 0);
     const Screen& s = platform::screen();
-    EXPECT_EQ(std::count(s.pixels(), s.pixels() + Screen::kWidth * Screen::kHeight, xrgb(192, 220, 192)),
+    EXPECT_EQ(std::count(s.pixels(), s.pixels() + Screen::kWidth * Screen::kHeight, toy_pictures::kBackdrop),
               Screen::kWidth * Screen::kHeight);
 }
 

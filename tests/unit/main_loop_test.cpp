@@ -130,7 +130,7 @@ TEST_F(MainLoop, EscapeShowsTheNoticeAndEndsWithoutPresentingThatPass) {
     EXPECT_EQ(run(), 0);
     EXPECT_EQ(frames_.size(), 2u);
     ASSERT_EQ(headless::notices().size(), 1u);
-    EXPECT_EQ(headless::notices()[0].caption, "Twin-Dial");
+    EXPECT_EQ(headless::notices()[0].caption, toy::kTitle);
     EXPECT_EQ(headless::notices()[0].text,
               "Visit https://twindial.example for product updates and more info on Twindial");
     EXPECT_EQ(headless::shutdowns(), 1);

@@ -71,7 +71,7 @@ TEST_F(SnapshotLoop, FirstPassSavesTheBlankToyBesideTheProgram) {
     EXPECT_EQ(run(), 0);
 
     ASSERT_EQ(headless::notices().size(), 1u);
-    EXPECT_EQ(headless::notices()[0].caption, "Twin-Dial");
+    EXPECT_EQ(headless::notices()[0].caption, toy::kTitle);
     EXPECT_EQ(headless::notices()[0].text, kSaved);
     EXPECT_EQ(headless::notices()[0].after_presents, 0) << "shown within the first pass";
     EXPECT_EQ(entries(dir_ / "current_save"), std::vector<std::string>{"save.bmp"});

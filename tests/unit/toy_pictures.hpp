@@ -3,14 +3,17 @@
 
 #include <cstdint>
 
+#include "assets/toy.hpp"
 #include "platform/screen.hpp"
 
 namespace toy_pictures {
 
-inline constexpr std::uint32_t kBackdrop = platform::xrgb(192, 220, 192);
-inline constexpr std::uint32_t kBody = platform::xrgb(237, 28, 36);
-inline constexpr std::uint32_t kLight = platform::xrgb(102, 102, 102);
-inline constexpr std::uint32_t kDark = platform::xrgb(51, 51, 51);
+constexpr std::uint32_t xrgb(toy::Rgb c) { return platform::xrgb(c.r, c.g, c.b); }
+
+inline constexpr std::uint32_t kBackdrop = xrgb(toy::kBackdrop);
+inline constexpr std::uint32_t kBody = xrgb(toy::kBody);
+inline constexpr std::uint32_t kLight = xrgb(toy::kBrushLight);
+inline constexpr std::uint32_t kDark = xrgb(toy::kBrushDark);
 
 // True when `pixel(x, y)` shows the 3x3 brush with its top-left at (x, y):
 // light corners and centre, dark edge midpoints.
