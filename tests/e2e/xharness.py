@@ -21,6 +21,7 @@ M failed" (`run_cases`, `suite_main`), and `WinePrefix`, a fresh Wine prefix
 for running the Windows build.
 """
 import atexit
+import contextlib
 import ctypes
 import os
 import re
@@ -203,16 +204,43 @@ class _Xlib:
             cls._errors = []
             cls._handler = _ERROR_HANDLER(lambda dpy, ev: cls._errors.append(1) or 0)
             x11.XSetErrorHandler(cls._handler)
+            x11.XQueryPointer.argtypes = [ctypes.c_void_p, ctypes.c_ulong] + [ctypes.c_void_p] * 7
+            x11.XStringToKeysym.restype, x11.XStringToKeysym.argtypes = ctypes.c_ulong, [ctypes.c_char_p]
+            x11.XKeysymToKeycode.restype = ctypes.c_ubyte
+            x11.XKeysymToKeycode.argtypes = [ctypes.c_void_p, ctypes.c_ulong]
+            x11.XGetInputFocus.argtypes = [ctypes.c_void_p, ctypes.c_void_p, ctypes.c_void_p]
             cls._lib = x11
         return cls._lib
+
+    _tst = None
+
+    @classmethod
+    def xtst(cls):
+        if cls._tst is None:
+            cls._tst = ctypes.CDLL("libXtst.so.6")
+            cls._tst.XTestFakeKeyEvent.argtypes = [ctypes.c_void_p, ctypes.c_uint, ctypes.c_int, ctypes.c_ulong]
+        return cls._tst
+
+
+class _Connection:
+    """One short-lived connection to the X server (a connection kept open would end this process, through
+    Xlib's I/O error handler, when a test ends the server)."""
+
+    def __init__(self, display):
+        self.x11 = _Xlib.get()
+        self.dpy = self.x11.XOpenDisplay(display.encode())
+        check(self.dpy, f"cannot open display {display}")
+
+    def __enter__(self):
+        return self.x11, self.dpy
+
+    def __exit__(self, *exc):
+        self.x11.XCloseDisplay(self.dpy)
 
 
 def _grab_rgb(display, x, y, w, h):
     """The screen's pixels in a rectangle, as an Image (one short-lived connection per grab)."""
-    x11 = _Xlib.get()
-    dpy = x11.XOpenDisplay(display.encode())
-    check(dpy, f"cannot open display {display}")
-    try:
+    with _Connection(display) as (x11, dpy):
         _Xlib._errors.clear()
         ZPIXMAP, ALL_PLANES = 2, 0xFFFFFFFF
         ximage = x11.XGetImage(dpy, x11.XDefaultRootWindow(dpy), x, y, w, h, ALL_PLANES, ZPIXMAP)
@@ -232,8 +260,50 @@ def _grab_rgb(display, x, y, w, h):
             x11.XFree(img.data)
             x11.XFree(ximage)
         return Image(w, h, rgb)
-    finally:
-        x11.XCloseDisplay(dpy)
+
+
+MOD2_MASK = 0x10  # the modifier NumLock sets in the usual keymap
+
+
+def _modifier_state(display):
+    with _Connection(display) as (x11, dpy):
+        root, child = ctypes.c_ulong(), ctypes.c_ulong()
+        rx, ry, wx, wy, mask = ctypes.c_int(), ctypes.c_int(), ctypes.c_int(), ctypes.c_int(), ctypes.c_uint()
+        x11.XQueryPointer(dpy, x11.XDefaultRootWindow(dpy), ctypes.byref(root), ctypes.byref(child),
+                          ctypes.byref(rx), ctypes.byref(ry), ctypes.byref(wx), ctypes.byref(wy), ctypes.byref(mask))
+        return mask.value
+
+
+def _keycode(x11, dpy, keysym_name):
+    sym = x11.XStringToKeysym(keysym_name.encode())
+    check(sym, f"no keysym {keysym_name}")
+    code = x11.XKeysymToKeycode(dpy, sym)
+    check(code, f"no key carries {keysym_name}")
+    return code
+
+
+def _fake_key(display, keysym_name, press, focus_on=None, timeout=5):
+    """Presses or releases the key that carries this keysym, with no modifier changed (XTest).
+
+    With focus_on, first waits without sleeping until that window has the
+    input focus, so the key follows the focus change within a millisecond;
+    returns the seconds between seeing the focus there and sending the key.
+    """
+    with _Connection(display) as (x11, dpy):
+        code = _keycode(x11, dpy, keysym_name)
+        seen = time.monotonic()
+        if focus_on is not None:
+            focus, revert = ctypes.c_ulong(), ctypes.c_int()
+            deadline = seen + timeout
+            while True:
+                x11.XGetInputFocus(dpy, ctypes.byref(focus), ctypes.byref(revert))
+                seen = time.monotonic()
+                if focus.value == focus_on:
+                    break
+                check(seen < deadline, f"window {focus_on:#x} did not get the input focus within {timeout} s")
+        check(_Xlib.xtst().XTestFakeKeyEvent(dpy, code, bool(press), 0), "XTest refused the key")
+        x11.XSync(dpy, 0)
+        return time.monotonic() - seen
 
 
 # ---------------------------------------------------------------------------
@@ -519,6 +589,29 @@ class XSession(_Opened):
         finally:
             self.xdotool("keyup", *names)
 
+    def raw_key(self, keysym_name, press):
+        """Presses (press=True) or releases the key that carries this keysym, exactly as it is.
+
+        xdotool changes NumLock or Shift to reach a keysym; this sends the one
+        key with the modifiers left as they are (KP_Right is the keypad's 6).
+        """
+        _fake_key(self.display, keysym_name, press)
+
+    def key_down_on_focus(self, wid, keysym_name, timeout=5):
+        """Presses a key (raw, as raw_key) the moment the window has the input focus; for a press that
+        must come right after a focus change. Returns the seconds from seeing the focus to the press."""
+        return _fake_key(self.display, keysym_name, True, focus_on=wid, timeout=timeout)
+
+    def num_lock(self):
+        """True while NumLock is on."""
+        return bool(_modifier_state(self.display) & MOD2_MASK)
+
+    def set_num_lock(self, on):
+        if self.num_lock() != on:
+            self.raw_key("Num_Lock", True)
+            self.raw_key("Num_Lock", False)
+        check(poll(lambda: self.num_lock() == on, 2), f"NumLock did not turn {'on' if on else 'off'}")
+
     def grab(self, x, y, w, h):
         """The screen's pixels in a rectangle, as an Image."""
         check(self.display, "the X session is not open")
@@ -574,7 +667,8 @@ class Program:
 
     def find_window(self, title, timeout=15):
         """Waits for the program's window with this title (the first that is not already someone else's)."""
-        others = {w for p in self.session.programs if p is not self and p.window for w in [p.window]}
+        # Window ids of programs that ended are free for the server to hand out again.
+        others = {p.window for p in self.session.programs if p is not self and p.window and p.proc.poll() is None}
         ids = poll(lambda: [w for w in self.session.windows(title) if w not in others] or self.proc.poll() is not None,
                    timeout)
         check(self.proc.poll() is None,
@@ -632,6 +726,21 @@ class Program:
             return equal
         check(poll(same, timeout, 0), "the picture never stood still")
         return last
+
+    @contextlib.contextmanager
+    def paused(self):
+        """Holds the program still (SIGSTOP) inside the block and lets it go on after (SIGCONT).
+
+        What happens meanwhile reaches it together at its next look at its
+        events, as when a busy machine runs it late: a test can so put a
+        key press right behind a focus change, before the program has seen
+        either.
+        """
+        os.kill(self.pid, signal.SIGSTOP)
+        try:
+            yield
+        finally:
+            os.kill(self.pid, signal.SIGCONT)
 
     def wait_exit(self, timeout=10):
         """The exit status once the program ended; a Failure when it runs on past timeout seconds."""
