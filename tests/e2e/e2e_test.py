@@ -41,6 +41,14 @@ def trail_end(img, x):
     return x
 
 
+def check_drawn(drawn, held, what):
+    """A line of `drawn` pixels fits a key held for `held` = (surely, at most) seconds at 60 passes a second."""
+    surely, at_most = held
+    low, high = int(60 * surely * 0.95) - 3, int(60 * at_most) + 3
+    check(low <= drawn <= high, f"{what} drew {drawn} pixels; held {surely:.2f} to {at_most:.2f} s, "
+                                f"that is {low} to {high} pixels")
+
+
 def check_blank_but_mark(img, mark_x, when):
     """The drawing area is bare backdrop but for the 3x3 brush at (mark_x, the pen's row)."""
     for y in range(MARK[1], MARK[1] + 3):
@@ -116,7 +124,7 @@ class Cases:
     def held_arrow(self):
         p = self.prog
         p.activate()
-        p.hold("Right", 2)
+        held = p.hold("Right", 2)
         img = p.settled()
         end = trail_end(img, MARK[0])
         drawn = end - (MARK[0] + 2)
@@ -124,7 +132,7 @@ class Cases:
         for x in range(MARK[0], end + 1):
             check(img.at(x, MARK[1] - 1) == TOY.backdrop and img.at(x, MARK[1] + 3) == TOY.backdrop,
                   f"the line is not 3 pixels high at column {x}")
-        check(110 <= drawn <= 130, f"a 2 s hold drew {drawn} pixels, not about 120")
+        check_drawn(drawn, held, "holding Right")
         check(img.at(end + 1, MARK[1] + 1) == TOY.backdrop, f"something beyond the line's end at ({end + 1}, 301)")
 
     def shake(self):
@@ -338,7 +346,7 @@ def main(argv):
             finally:
                 x.close()
                 shutil.rmtree(work, ignore_errors=True)
-    return xh.suite_main(body, WATCHDOG_S, tools=("xmessage", "import"))
+    return xh.suite_main(body, WATCHDOG_S, tools=xh.TOOLS + ("xmessage", "import"))
 
 
 if __name__ == "__main__":

@@ -581,13 +581,23 @@ class XSession(_Opened):
         self.xdotool("keyup", name)
 
     def hold(self, name, seconds):
-        """Holds a key (or "Up+Left" for several) for a while; released whatever happens."""
+        """Holds a key (or "Up+Left" for several) for a while; released whatever happens.
+
+        Returns (surely, at_most): the seconds the key was surely down (from
+        xdotool's return after the press to its start for the release) and
+        at most down (from before the press to after the release); on a
+        loaded machine they can be well apart from `seconds`.
+        """
         names = name.split("+")
+        t0 = time.monotonic()
         self.xdotool("keydown", *names)
+        t1 = time.monotonic()
         try:
             time.sleep(seconds)
         finally:
+            t2 = time.monotonic()
             self.xdotool("keyup", *names)
+        return t2 - t1, time.monotonic() - t0
 
     def raw_key(self, keysym_name, press):
         """Presses (press=True) or releases the key that carries this keysym, exactly as it is.
@@ -705,7 +715,7 @@ class Program:
         self.session.key_up(name)
 
     def hold(self, name, seconds):
-        self.session.hold(name, seconds)
+        return self.session.hold(name, seconds)
 
     # -- output ---------------------------------------------------------------
 
@@ -876,11 +886,7 @@ class Skip(Exception):
     """Raised by a case that cannot run here (say, it needs root)."""
 
 
-def missing_tools(extra=()):
-    return [t for t in (*TOOLS, *extra) if shutil.which(t) is None]
-
-
-def suite_main(body, watchdog_s, tools=()):
+def suite_main(body, watchdog_s, tools=TOOLS):
     """Runs body() -> (passed, failed) under a watchdog, prints "N passed, M failed" and returns the
     exit status. A failure outside the cases counts as one failed "setup"; a run longer than
     watchdog_s fails the case that was running and ends the run."""
@@ -888,7 +894,7 @@ def suite_main(body, watchdog_s, tools=()):
         raise TimeoutError(f"the run took longer than {watchdog_s} s")
 
     passed = failed = 0
-    missing = missing_tools(tools)
+    missing = [t for t in tools if shutil.which(t) is None]
     if missing:
         print("FAIL setup: missing", " ".join(missing))
         failed = 1
