@@ -212,7 +212,15 @@ class _Xlib:
             cls._lib = x11
         return cls._lib
 
-    _tst = None
+    _tst = _fixes = None
+
+    @classmethod
+    def xfixes(cls):
+        if cls._fixes is None:
+            cls._fixes = ctypes.CDLL("libXfixes.so.3")
+            cls._fixes.XFixesGetCursorImage.restype = ctypes.POINTER(_CursorImage)
+            cls._fixes.XFixesGetCursorImage.argtypes = [ctypes.c_void_p]
+        return cls._fixes
 
     @classmethod
     def xtst(cls):
@@ -260,6 +268,26 @@ def _grab_rgb(display, x, y, w, h):
             x11.XFree(img.data)
             x11.XFree(ximage)
         return Image(w, h, rgb)
+
+
+class _CursorImage(ctypes.Structure):
+    _fields_ = [("x", ctypes.c_short), ("y", ctypes.c_short), ("width", ctypes.c_ushort),
+                ("height", ctypes.c_ushort), ("xhot", ctypes.c_ushort), ("yhot", ctypes.c_ushort),
+                ("cursor_serial", ctypes.c_ulong), ("pixels", ctypes.POINTER(ctypes.c_ulong)),
+                ("atom", ctypes.c_ulong), ("name", ctypes.c_char_p)]
+
+
+def _cursor_visible(display):
+    """True when the pointer's cursor has any pixel that is not fully transparent (XFixes)."""
+    with _Connection(display) as (x11, dpy):
+        xfixes = _Xlib.xfixes()
+        image = xfixes.XFixesGetCursorImage(dpy)
+        check(image, "XFixes gave no cursor image")
+        try:
+            cursor = image.contents
+            return any(cursor.pixels[i] >> 24 for i in range(cursor.width * cursor.height))
+        finally:
+            x11.XFree(image)
 
 
 MOD2_MASK = 0x10  # the modifier NumLock sets in the usual keymap
@@ -382,6 +410,14 @@ def cpu_seconds(pid):
         except (FileNotFoundError, ProcessLookupError, IndexError):
             pass  # the thread ended between the listing and the read
     return total / 1e9
+
+
+def cpu_shares(programs, seconds):
+    """The share of one core each program used over the same next `seconds` (0.05 is 5 %)."""
+    before, t0 = [p.cpu_seconds() for p in programs], time.monotonic()
+    time.sleep(seconds)
+    after, span = [p.cpu_seconds() for p in programs], time.monotonic() - t0
+    return [(a - b) / span for a, b in zip(after, before)]
 
 
 def status_kib(pid, field):
@@ -612,6 +648,12 @@ class XSession(_Opened):
         must come right after a focus change. Returns the seconds from seeing the focus to the press."""
         return _fake_key(self.display, keysym_name, True, focus_on=wid, timeout=timeout)
 
+    def pointer_visible_at(self, x, y, settle=0.3):
+        """Moves the pointer to (x, y) on the screen; whether the cursor shown there has a visible pixel."""
+        self.xdotool("mousemove", str(x), str(y))
+        time.sleep(settle)
+        return _cursor_visible(self.display)
+
     def num_lock(self):
         """True while NumLock is on."""
         return bool(_modifier_state(self.display) & MOD2_MASK)
@@ -775,9 +817,7 @@ class Program:
 
     def cpu_share(self, seconds):
         """The share of one core the program used over the next `seconds` (0.05 is 5 %)."""
-        c0, t0 = self.cpu_seconds(), time.monotonic()
-        time.sleep(seconds)
-        return (self.cpu_seconds() - c0) / (time.monotonic() - t0)
+        return cpu_shares([self], seconds)[0]
 
     def close(self):
         _end(self.proc)
