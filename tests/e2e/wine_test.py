@@ -281,6 +281,7 @@ def main(argv):
     parser = argparse.ArgumentParser(description="End-to-end test of the Windows executable under Wine.")
     parser.add_argument("exe", help="twindial.exe")
     parser.add_argument("--linux", help="the Linux build, to hold the idle CPU against")
+    parser.add_argument("--only", help="run only these cases (comma-separated names), in their order")
     args = parser.parse_args(argv)
     exe = os.path.abspath(args.exe)
     linux_exe = os.path.abspath(args.linux) if args.linux else None
@@ -297,9 +298,9 @@ def main(argv):
                       flush=True)
                 # Room for both builds' windows side by side.
                 with xh.XSession(size=(2 * TOY.width + 1000, 1024)) as x:
-                    return xh.run_cases(WineCases(x, prefix, exe, os.path.join(os.path.dirname(exe),
-                                                                               "wine-screenshot.png"),
-                                                  work, linux_exe).cases())
+                    cases = WineCases(x, prefix, exe, os.path.join(os.path.dirname(exe), "wine-screenshot.png"),
+                                      work, linux_exe).cases()
+                    return xh.run_cases([c for c in cases if not args.only or c[0] in args.only.split(",")])
         finally:
             shutil.rmtree(work, ignore_errors=True)
     return xh.suite_main(body, WATCHDOG_S, tools=xh.TOOLS + ("import", "x86_64-w64-mingw32-objdump"))
