@@ -446,7 +446,7 @@ TEST(PenPicture, IsAPencilOfFivePartsOnBlack) {
     };
     const Part parts[] = {
         {"eraser", {255, 163, 177}, 45, {41, 6, 50, 12}}, {"ferrule", {220, 220, 220}, 34, {38, 9, 46, 15}},
-        {"body", {255, 242, 0}, 182, {20, 11, 42, 30}},   {"wood", {245, 228, 156}, 43, {14, 26, 22, 34}},
+        {"body", kYellow, 182, {20, 11, 42, 30}},          {"wood", {245, 228, 156}, 43, {14, 26, 22, 34}},
         {"lead", {70, 70, 70}, 7, {13, 33, 15, 35}},
     };
     for (const Part& part : parts) {
