@@ -368,9 +368,19 @@ def _end(proc, grace=3.0):
         _live.discard(proc)
 
 
+_libc = ctypes.CDLL(None, use_errno=True)
+PR_SET_PDEATHSIG = 1
+
+
+def _end_with_parent():
+    # In the child before exec: SIGTERM when this Python process dies, even by
+    # SIGKILL (a test runner's timeout), so that no Xvfb or program outlives it.
+    _libc.prctl(PR_SET_PDEATHSIG, signal.SIGTERM)
+
+
 def _spawn(argv, **kw):
-    """Popen in a process group of its own, remembered until it is ended."""
-    proc = subprocess.Popen(argv, start_new_session=True, **kw)
+    """Popen in a process group of its own, remembered until it is ended, and ended with this process."""
+    proc = subprocess.Popen(argv, start_new_session=True, preexec_fn=_end_with_parent, **kw)
     _live.add(proc)
     return proc
 
@@ -539,6 +549,13 @@ class XSession(_Opened):
 
     def alive(self):
         return self.xvfb is not None and self.xvfb.poll() is None
+
+    def kill_server(self):
+        """Ends Xvfb at once (SIGKILL), as a crash of the X server would; the programs are left to be
+        watched (their Program objects still work, but for what needs the server)."""
+        if self.xvfb is not None:
+            self.xvfb.kill()
+            self.xvfb.wait(5)
 
     # -- X clients ----------------------------------------------------------
 
