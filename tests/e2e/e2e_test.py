@@ -268,8 +268,10 @@ class FreshKeyCases(Cases):
         finally:
             self.x.raw_key("Right", False)
 
-    # These four fail until a fresh press right after a focus return always
-    # counts and the keypad maps as on Windows.
+    # The keys held when focus comes back must be those held at that moment,
+    # not when the program gets round to the focus event: else a press made
+    # in between is taken for a key held across the switch and lost. And the
+    # keypad with NumLock off is the arrows, as on Windows.
 
     def right_after_switching_back(self):
         x, p = self.x, self.prog

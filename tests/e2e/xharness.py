@@ -23,6 +23,7 @@ for running the Windows build.
 import atexit
 import contextlib
 import ctypes
+import functools
 import os
 import re
 import select
@@ -77,6 +78,7 @@ def _snake(name):
     return re.sub(r"(?<!^)(?=[A-Z])", "_", name).lower()
 
 
+@functools.lru_cache(maxsize=None)
 def toy(header=TOY_HEADER):
     """The toy's title, colours and geometry, from assets/toy.hpp.
 
