@@ -387,7 +387,12 @@ def _spawn(argv, **kw):
     return proc
 
 
+_programs = set()  # Program objects not yet closed: their scratch folders go with them
+
+
 def _end_all():
+    for prog in list(_programs):
+        prog.close()
     for proc in list(_live):
         _end(proc, grace=1.0)
 
@@ -735,6 +740,7 @@ class Program:
                            stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=self._stderr)
         self.pid = self.proc.pid
         session.programs.append(self)
+        _programs.add(self)
 
     def find_window(self, title, timeout=15):
         """Waits for the program's window with this title (the first that is not already someone else's)."""
@@ -847,6 +853,7 @@ class Program:
             shutil.rmtree(self.cwd, ignore_errors=True)
         if self in self.session.programs:
             self.session.programs.remove(self)
+        _programs.discard(self)
 
 
 # ---------------------------------------------------------------------------
