@@ -17,3 +17,9 @@ add_test(NAME e2e_unreachable_display
          COMMAND ${CMAKE_COMMAND} -E env DISPLAY=:1999 --unset=WAYLAND_DISPLAY $<TARGET_FILE:twindial>)
 set_tests_properties(e2e_no_display e2e_unreachable_display PROPERTIES
   WILL_FAIL TRUE TIMEOUT 20 LABELS e2e)
+
+# The notice box: the desktop's GTK dialog (owned, on top, icon, text, keys),
+# and the fallbacks to SDL's box and to standard error.
+add_test(NAME e2e_notice
+         COMMAND python3 ${CMAKE_CURRENT_SOURCE_DIR}/e2e/notice_e2e_test.py $<TARGET_FILE:twindial>)
+set_tests_properties(e2e_notice PROPERTIES TIMEOUT 360 LABELS e2e RUN_SERIAL TRUE)
