@@ -116,17 +116,36 @@ Toolkit* ready(bool x11) {
     return t.stage == Toolkit::Stage::Ready ? &t : nullptr;
 }
 
-// X key codes that were down when the dialog appeared: their presses
-// (auto-repeat) and their release belong to what opened the box, and
+// X key codes that were already down when the dialog got the focus: their
+// presses (auto-repeat) and their release belong to what opened the box, and
 // neither may close it.
-using HeldKeys = std::bitset<256>;
+struct HeldKeys {
+    Display* x = nullptr;
+    std::bitset<256> down;
+
+    // Keeps only the keys that are still down now.
+    void keep_down_now() {
+        char keys[32];
+        XQueryKeymap(x, keys);
+        for (std::size_t code = 0; code < down.size(); ++code)
+            if (((keys[code / 8] >> (code % 8)) & 1) == 0) down[code] = false;
+    }
+};
 
 gboolean swallow_held_key(GtkWidget*, GdkEventKey* event, gpointer user) {
     HeldKeys& held = *static_cast<HeldKeys*>(user);
     const std::size_t code = event->hardware_keycode & 0xFFu;
-    if (!held[code]) return FALSE;
-    if (event->type == GDK_KEY_RELEASE) held[code] = false;
+    if (!held.down[code]) return FALSE;
+    if (event->type == GDK_KEY_RELEASE) held.down[code] = false;
     return TRUE;
+}
+
+// A key released between the dialog's appearing and its getting the focus
+// was released outside it and is no longer held.
+gboolean on_focus_in(GtkWidget*, GdkEventFocus*, gpointer user) {
+    HeldKeys& held = *static_cast<HeldKeys*>(user);
+    if (held.x != nullptr) held.keep_down_now();
+    return FALSE;
 }
 
 }  // namespace
@@ -150,6 +169,7 @@ NativeNotice show_native_notice(const std::string& caption, const std::string& t
     HeldKeys held;
     for (const char* signal : {"key-press-event", "key-release-event"})
         g.g_signal_connect_data(dialog, signal, G_CALLBACK(swallow_held_key), &held, nullptr, GConnectFlags(0));
+    g.g_signal_connect_data(dialog, "focus-in-event", G_CALLBACK(on_focus_in), &held, nullptr, GConnectFlags(0));
 
     g.gtk_widget_realize(dialog);
     GdkWindow* own = g.gtk_widget_get_window(dialog);
@@ -158,12 +178,14 @@ NativeNotice show_native_notice(const std::string& caption, const std::string& t
         GdkDisplay* display = g.gdk_display_get_default();
         if (parent != 0) owner = g.gdk_x11_window_foreign_new_for_display(display, Window(parent));
         if (owner != nullptr) g.gdk_window_set_transient_for(own, owner);
-        // A window mapped with no user time of its own is not given the
-        // focus; the box is the answer to the key just pressed.
+        // The box answers the key just pressed. GTK would give it the time
+        // of the last key GTK itself saw (in an earlier box), and window
+        // managers that hold the focus back from windows older than the
+        // user's last action would leave it unfocused.
         g.gdk_x11_window_set_user_time(own, g.gdk_x11_get_server_time(own));
-        char keys[32];
-        XQueryKeymap(g.gdk_x11_display_get_xdisplay(display), keys);
-        for (std::size_t code = 0; code < held.size(); ++code) held[code] = (keys[code / 8] >> (code % 8)) & 1;
+        held.x = g.gdk_x11_display_get_xdisplay(display);
+        held.down.set();
+        held.keep_down_now();
     }
 
     g.gtk_dialog_run(reinterpret_cast<GtkDialog*>(dialog));
