@@ -119,8 +119,8 @@ class Cases:
 
     @contextlib.contextmanager
     def started(self, session, env=None, saves=False):
-        """The program, run from a copy in a folder of its own (the snapshot lands beside it); ended
-        and forgotten afterwards, since the X server gives a later window the same id."""
+        """The program, run from a copy in a folder of its own (the snapshot lands beside it), and
+        ended afterwards whatever the case found."""
         cwd = tempfile.mkdtemp(prefix="twindial-notice-")
         if saves:
             os.mkdir(os.path.join(cwd, "current_save"))
