@@ -17,3 +17,8 @@ set_tests_properties(e2e_linux e2e_linux_fresh_keys e2e_snapshot PROPERTIES
 # instead of running unseen or waiting.
 add_test(NAME e2e_no_display COMMAND python3 ${e2e}/no_display_test.py $<TARGET_FILE:twindial>)
 set_tests_properties(e2e_no_display PROPERTIES TIMEOUT 60 LABELS e2e)
+
+# The notice box: the desktop's GTK dialog (owned, on top, icon, text, keys),
+# and the fallbacks to SDL's box and to standard error.
+add_test(NAME e2e_notice COMMAND python3 ${e2e}/notice_e2e_test.py $<TARGET_FILE:twindial>)
+set_tests_properties(e2e_notice PROPERTIES TIMEOUT 360 LABELS e2e RUN_SERIAL TRUE)

@@ -12,7 +12,8 @@
 //      programs as they happen, the keys held when focus came back as the
 //      server's KeymapNotify reports them, and the focus changes our own
 //      notice box causes, by the requests made around the box.
-//  [x] Notice: SDL's message box, owned by the window.
+//  [x] Notice: the desktop's GTK information dialog (gtk_notice.cpp), else
+//      SDL's message box; both owned by the window.
 //  [x] Sound: one SDL audio device fed by the shared software mixer.
 //  [x] Clock: the POSIX monotonic clock and sleep.
 //  [x] Files: POSIX; the executable's folder from /proc.
@@ -39,6 +40,7 @@
 
 #include "platform/backend.hpp"
 #include "platform/mixer.hpp"
+#include "platform/sdl/gtk_notice.hpp"
 #include "platform/sdl/sdl_keymap.hpp"
 
 namespace platform::backend {
@@ -252,12 +254,16 @@ bool show_notice(const std::string& caption, const std::string& text) {
         s.box_first = NextRequest(s.x_display) - 1;
     }
     const bool had_focus = s.x_display != nullptr ? s.x_focused : SDL_GetKeyboardFocus() == s.window;
-    const SDL_MessageBoxButtonData ok{
-        SDL_MESSAGEBOX_BUTTON_RETURNKEY_DEFAULT | SDL_MESSAGEBOX_BUTTON_ESCAPEKEY_DEFAULT, 0, "OK"};
-    const SDL_MessageBoxData box{SDL_MESSAGEBOX_INFORMATION, s.window, caption.c_str(), text.c_str(),
-                                 1, &ok, nullptr};
-    int pressed = -1;
-    const bool shown = SDL_ShowMessageBox(&box, &pressed) == 0;
+    // The desktop's own dialog first; SDL's box where it cannot be shown.
+    bool shown = sdl::show_native_notice(caption, text, s.x_window) == sdl::NativeNotice::Shown;
+    if (!shown) {
+        const SDL_MessageBoxButtonData ok{
+            SDL_MESSAGEBOX_BUTTON_RETURNKEY_DEFAULT | SDL_MESSAGEBOX_BUTTON_ESCAPEKEY_DEFAULT, 0, "OK"};
+        const SDL_MessageBoxData box{SDL_MESSAGEBOX_INFORMATION, s.window, caption.c_str(), text.c_str(),
+                                     1, &ok, nullptr};
+        int pressed = -1;
+        shown = SDL_ShowMessageBox(&box, &pressed) == 0;
+    }
     if (had_focus) SDL_SetWindowInputFocus(s.window);
     if (s.x_display != nullptr) {
         s.box_last = NextRequest(s.x_display) - 1;
