@@ -12,6 +12,7 @@ the numeric keypad. Prints "PASS name" or "FAIL name: why" per case and ends
 with "N passed, M failed"; the exit status is non-zero if any case failed.
 Every wait is bounded, and a watchdog ends the whole run.
 """
+import contextlib
 import os
 import shutil
 import sys
@@ -252,14 +253,15 @@ class FreshKeyCases(Cases):
         print(f"INFO {what}: the pen moved {after - before} pixels", flush=True)
         return after - before
 
-    def press_right_as_focus_returns(self, give_focus_back):
+    def press_right_as_focus_returns(self, give_focus_back, hold_program=True):
         """Holds Right from the moment the window has the focus again (well within 50 ms).
 
         The program is held still meanwhile, so it sees the focus change and
         the press together, as it does whenever the press comes before its
-        next look at its events (up to a pass later).
+        next look at its events (up to a pass later). A focus change the
+        program itself must make (its own box going) happens with it running.
         """
-        with self.prog.paused():
+        with self.prog.paused() if hold_program else contextlib.nullcontext():
             give_focus_back()
             delay = self.x.key_down_on_focus(self.prog.window, "Right")
         try:
@@ -292,8 +294,9 @@ class FreshKeyCases(Cases):
         x.activate(self.notice_on("Return"), settle=0)
 
         def press():
-            # The box is a process of its own: it goes while the program is held.
-            self.press_right_as_focus_returns(lambda: x.key("Return"))
+            # The box is the program's own: it closes, and gives the focus
+            # back, only while the program runs.
+            self.press_right_as_focus_returns(lambda: x.key("Return"), hold_program=False)
         moved = self.moves(press, "Right pressed as the notice went")
         check(not p.boxes(), "another notice box is up")
         check(moved >= 10, f"Right pressed right after the notice went moved the pen {moved} pixels")
