@@ -245,7 +245,8 @@ class Cases:
         print("INFO the Linux program needs", ", ".join(f"{s} ({p})" for s, p in packages.items()), flush=True)
         extra = sorted(f"{s} ({p})" for s, p in packages.items() if p not in allowed)
         check(not extra, f"needs libraries outside Debian's base and {', '.join(RUNTIME_PACKAGES)}: {extra}")
-        sections = run(["objdump", "-h", exe]).stdout
+        sections = run(["readelf", "--section-headers", "--wide", exe]).stdout
+        check(".text" in sections, "readelf shows no sections")
         check(".symtab" not in sections and ".debug" not in sections, "the program is not stripped")
 
     def windows_layout(self):
@@ -392,7 +393,7 @@ def main():
     scratch = tempfile.mkdtemp(prefix="twindial-release-test-")
     try:
         return xh.suite_main(lambda: xh.run_cases(Cases(dist, scratch).cases()), WATCHDOG_S,
-                             tools=("objdump", "desktop-file-validate", "tar"))
+                             tools=("objdump", "readelf", "desktop-file-validate", "tar"))
     finally:
         shutil.rmtree(scratch, ignore_errors=True)
 
