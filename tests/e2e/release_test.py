@@ -27,7 +27,6 @@ import zipfile
 sys.dont_write_bytecode = True  # no __pycache__ in the source tree
 import xharness as xh  # noqa: E402
 from xharness import Failure, check, poll  # noqa: E402
-from wine_test import pe_resources  # noqa: E402
 
 WATCHDOG_S = 900
 SOURCE_DIR = os.path.normpath(os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", ".."))
@@ -266,8 +265,11 @@ class Cases:
     def windows_version(self):
         """FileVersion and ProductVersion are the project's version; the names are filled in."""
         folder = self.unpack_windows()
-        block = pe_resources(os.path.join(folder, "twindial.exe")).get((16, 1))
-        check(block, "the executable has no version resource")
+        # wrestool (icoutils) writes the raw resource: type 16 is RT_VERSION.
+        r = subprocess.run(["wrestool", "--extract", "--raw", "--type=16", os.path.join(folder, "twindial.exe")],
+                           capture_output=True, timeout=60)
+        block = r.stdout
+        check(r.returncode == 0 and block, "the executable has no version resource")
         file_version, product_version, strings = version_info(block)
         want = self.version + (0,)
         check(file_version == want, f"the fixed FileVersion is {file_version}, not {want}")
@@ -393,7 +395,7 @@ def main():
     scratch = tempfile.mkdtemp(prefix="twindial-release-test-")
     try:
         return xh.suite_main(lambda: xh.run_cases(Cases(dist, scratch).cases()), WATCHDOG_S,
-                             tools=("objdump", "readelf", "desktop-file-validate", "tar"))
+                             tools=("objdump", "readelf", "desktop-file-validate", "tar", "wrestool"))
     finally:
         shutil.rmtree(scratch, ignore_errors=True)
 
