@@ -338,11 +338,14 @@ class Cases:
         prog = session.start(argv, cwd=elsewhere, env=env, timeout=timeout)
         try:
             look = self.look
+
+            def ink(img):
+                return img.count(look.brush_light, look.drawing_area) + img.count(look.brush_dark, look.drawing_area)
+            before = ink(prog.settled())
             prog.activate()
             prog.hold("Right", 1.0)
             shown = prog.settled()
-            ink = shown.count(look.brush_light, look.drawing_area) + shown.count(look.brush_dark, look.drawing_area)
-            check(ink > 3 * 30, f"holding Right for 1 s drew {ink} ink pixels")
+            check(ink(shown) > before, f"holding Right drew nothing: {ink(shown)} ink pixels, {before} before")
             prog.key("Return")
             boxes = poll(prog.boxes, timeout)
             check(boxes, "Enter showed no confirmation box")
