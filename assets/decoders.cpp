@@ -12,10 +12,28 @@ namespace assets {
 
 namespace {
 
-// Pictures larger than this are refused as absurd: the largest built-in
-// picture is 800 x 600, and 16384 x 1024 pixels already take 64 MiB.
+// The largest picture accepted: 16 MiB of red, green, blue and alpha, such
+// as 2048 x 2048, and no side above 16384. The largest built-in picture is
+// 800 x 600 (1.8 MiB); anything declaring more is refused before a pixel
+// is allocated. A load holds the picture about three times over (decoded
+// rows, the picture, the sprite made from it), which this keeps under
+// 64 MiB.
 constexpr std::uint32_t kMaxSide = 16384;
-constexpr std::uint64_t kMaxPixels = std::uint64_t{1} << 24;
+constexpr std::uint64_t kMaxPictureBytes = std::uint64_t{16} << 20;
+constexpr std::uint64_t kMaxPixels = kMaxPictureBytes / 4;
+// The largest WAV data accepted, the same 16 MiB (about 6 minutes of
+// 16-bit stereo at 11025 Hz; the built-in sound has 20736 bytes).
+constexpr std::uint64_t kMaxSampleBytes = std::uint64_t{16} << 20;
+
+// libpng reads a chunk it handles whole into memory, sized by the length
+// the chunk declares, and for some ancillary chunks it does so even after
+// warning that the length is beyond its limit. So every ancillary chunk but
+// tRNS is skipped unread (they are colour-space, text and layout data that
+// the decoder ignores anyway), and the chunks still read, PLTE and tRNS,
+// need at most 768 bytes: a larger claim is refused before anything is
+// allocated for it.
+constexpr png_alloc_size_t kMaxPngChunk = 1 << 20;
+constexpr png_byte kPngChunksRead[] = "tRNS";
 
 bool size_acceptable(std::uint64_t width, std::uint64_t height) {
     return width > 0 && height > 0 && width <= kMaxSide && height <= kMaxSide &&
@@ -94,6 +112,9 @@ bool png_read_header(png_structp png, png_infop info, PngHeader* header) {
     if (setjmp(png_jmpbuf(png))) return false;
     png_set_sig_bytes(png, 8);
     png_set_user_limits(png, kMaxSide, kMaxSide);
+    png_set_chunk_malloc_max(png, kMaxPngChunk);
+    png_set_keep_unknown_chunks(png, PNG_HANDLE_CHUNK_NEVER, nullptr, -1);
+    png_set_keep_unknown_chunks(png, PNG_HANDLE_CHUNK_AS_DEFAULT, kPngChunksRead, 1);
     png_read_info(png, info);
     png_set_strip_16(png);
     png_set_expand(png);
@@ -260,7 +281,8 @@ std::optional<Picture> decode_bmp(Stream& in) {
 // RIFF WAVE with the "fmt " chunk first, PCM only, mono or stereo, 8-bit
 // unsigned or 16-bit signed samples. Chunks after "fmt " are skipped by
 // their declared size (no pad byte) until "data". A "data" chunk that
-// declares more bytes than the stream holds gives no sample.
+// declares more bytes than the stream holds, or more than 16 MiB, gives no
+// sample.
 
 std::optional<platform::PcmSample> decode_wav(Stream& in) {
     LeReader r{in};
@@ -289,7 +311,7 @@ std::optional<platform::PcmSample> decode_wav(Stream& in) {
             in.seek(in.position() + size);
             continue;
         }
-        if (size > remaining(in)) return std::nullopt;
+        if (size > kMaxSampleBytes || size > remaining(in)) return std::nullopt;
         platform::PcmSample sample;
         sample.channels = channels;
         sample.bits = bits;

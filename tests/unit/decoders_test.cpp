@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "assets/assets.hpp"
+#include "tests/unit/allocation_probe.hpp"
 #include "tests/unit/assets_test_support.hpp"
 
 namespace {
@@ -471,6 +472,85 @@ TEST(WavDecoder, RefusesOtherFormatsAndBrokenFiles) {
     cases.push_back({"empty", {}});
 
     for (const BrokenCase& c : cases) EXPECT_FALSE(decode_sound(c.file).has_value()) << c.name;
+}
+
+// --- sizes refused before anything is allocated for them ---------------------------
+//
+// Cases found by the fuzz targets (tests/fuzz) are among them, each reduced
+// to the smallest file that shows the fault.
+
+constexpr std::size_t kDecodeLimit = std::size_t{16} << 20;  // pictures' RGBA and WAV data
+// What decoding a refused file may take at most in one allocation: the
+// decoders' and libpng's own working memory, never anything sized by a claim.
+constexpr std::size_t kRefusedAllocation = std::size_t{1} << 20;
+
+// A valid 1 x 1 PNG with, after IHDR, a chunk header that claims `length`
+// bytes; the file ends right after it.
+Bytes png_claiming(const char* type, std::uint32_t length) {
+    Bytes f = make_png(png(1, 1, 8, PNG_COLOR_TYPE_RGB, {1, 2, 3}));
+    const std::size_t after_ihdr = png_chunk(f, "IHDR") + 12 + 13;
+    Bytes header;
+    put_tag(header, "....");
+    put_be(header, 0, length);
+    put_tag(header, type);
+    f.insert(f.begin() + std::ptrdiff_t(after_ihdr), header.begin(), header.end());
+    f.resize(after_ihdr + header.size());
+    return f;
+}
+
+Bytes bmp_8bit(std::int32_t width, std::int32_t height) {
+    BmpSpec s;
+    s.width = width;
+    s.height = height;
+    s.palette = full_palette();
+    s.rows.assign(std::size_t((width + 3) / 4 * 4) * std::size_t(std::abs(height)), 7);
+    return make_bmp(s);
+}
+
+Bytes wav_of(std::size_t data_bytes) { return make_wav(wav(1, 16, Bytes(data_bytes, 0x11))); }
+
+// The largest single allocation made by decoding `file` with `decoder`,
+// and whether it produced anything. The file is embedded before the
+// probe starts, so only the decoder's allocations count.
+template <class Decoder>
+std::pair<std::size_t, bool> largest_allocation(const Bytes& file, Decoder decoder) {
+    auto in = open_bytes(file);
+    allocation_probe::Largest largest;
+    const bool produced = decoder(*in).has_value();
+    return {largest.bytes(), produced};
+}
+
+TEST(DecoderLimits, ClaimsBeyondTheLimitsAreRefusedBeforeAllocating) {
+    std::vector<BrokenCase> pictures;
+    // Found by the image fuzz target: libpng warned that the pCAL chunk was
+    // too large and then allocated its 1.2 GB all the same.
+    pictures.push_back({"png pCAL claiming 1.2 GB", png_claiming("pCAL", 0x4D000023)});
+    for (const char* type : {"iCCP", "zTXt", "iTXt", "tEXt", "sPLT", "eXIf", "sCAL", "tRNS", "PLTE", "quIT"})
+        pictures.push_back({std::string("png ") + type + " claiming 2^31 - 1 bytes", png_claiming(type, 0x7FFFFFFF)});
+    pictures.push_back({"png 2048 x 2049, header only", png_with_size(2048, 2049)});
+    pictures.push_back({"png 16384 x 16384, header only", png_with_size(16384, 16384)});
+    pictures.push_back({"bmp 2048 x 2049 with all its rows", bmp_8bit(2048, 2049)});
+    for (const BrokenCase& c : pictures) {
+        const auto [bytes, produced] = largest_allocation(c.file, assets::decode_picture);
+        EXPECT_FALSE(produced) << c.name;
+        EXPECT_LE(bytes, kRefusedAllocation) << c.name;
+    }
+
+    const auto [bytes, produced] = largest_allocation(wav_of(kDecodeLimit + 2), assets::decode_wav);
+    EXPECT_FALSE(produced) << "WAV data of 16 MiB and 2 bytes";
+    EXPECT_LE(bytes, kRefusedAllocation) << "WAV data of 16 MiB and 2 bytes";
+}
+
+TEST(DecoderLimits, FilesAtTheLimitsLoad) {
+    const Bytes grey = make_png(png(2048, 2048, 8, PNG_COLOR_TYPE_GRAY, Bytes(2048 * 2048, 9)));
+    for (const Bytes& file : {grey, bmp_8bit(2048, -2048)}) {
+        const auto [bytes, produced] = largest_allocation(file, assets::decode_picture);
+        EXPECT_TRUE(produced);
+        EXPECT_LE(bytes, kDecodeLimit);
+    }
+    const auto [bytes, produced] = largest_allocation(wav_of(kDecodeLimit), assets::decode_wav);
+    EXPECT_TRUE(produced);
+    EXPECT_LE(bytes, kDecodeLimit);
 }
 
 }  // namespace
