@@ -34,13 +34,14 @@ void apply_mask(Picture& picture, std::uint8_t r, std::uint8_t g, std::uint8_t b
     }
 }
 
-const Image* load_image(std::string_view url, int flags) {
+std::optional<Image> make_image(std::string_view url, int flags) {
     if (flags == -1) flags = kDefaultImageFlags;
     std::optional<Picture> picture;
     if (auto in = open_url(url, true, false)) picture = decode_picture(*in);
-    if (!picture) return nullptr;
+    if (!picture) return std::nullopt;
 
-    Image& image = images().emplace_back();
+    std::optional<Image> made(std::in_place);
+    Image& image = *made;
     image.width = picture->width;
     image.height = picture->height;
     image.frames = 1;
@@ -52,12 +53,23 @@ const Image* load_image(std::string_view url, int flags) {
         apply_mask(image.picture, image.mask_r, image.mask_g, image.mask_b);
     }
     image.sprite = platform::Sprite::from_rgba(image.width, image.height, image.picture.rgba.data());
-    return &image;
+    return made;
+}
+
+const Image* load_image(std::string_view url, int flags) {
+    std::optional<Image> image = make_image(url, flags);
+    if (!image) return nullptr;
+    return &images().emplace_back(std::move(*image));
+}
+
+std::optional<platform::PcmSample> load_sample(std::string_view url) {
+    auto in = open_url(url, true, false);
+    if (in == nullptr) return std::nullopt;
+    return decode_wav(*in);
 }
 
 platform::Sound* load_sound(std::string_view url) {
-    std::optional<platform::PcmSample> sample;
-    if (auto in = open_url(url, true, false)) sample = decode_wav(*in);
+    std::optional<platform::PcmSample> sample = load_sample(url);
     if (!sample) return nullptr;
     return platform::create_sound(std::move(*sample));
 }

@@ -39,6 +39,8 @@ std::optional<platform::PcmSample> decode_wav(Stream& in);
 // palettes, low grey depths and tRNS; no gamma correction. BMP: 8-bit
 // palettised and 32-bit (blue, green, red, alpha), uncompressed; a negative
 // height means top row first. WAV: PCM, mono or stereo, 8 or 16 bits.
+// Pictures above 16 MiB of RGBA (2048 x 2048) or 16384 pixels a side and
+// WAV data above 16 MiB are refused before anything is allocated for them.
 //
 // Tries every picture decoder from the stream's current position.
 std::optional<Picture> decode_picture(Stream& in);
@@ -62,9 +64,14 @@ struct Image {
 // Null when the URL opens no stream or no decoder accepts its content.
 // Images live until the process ends.
 const Image* load_image(std::string_view url, int flags);
+// The image load_image keeps, made without keeping it (for tests and fuzz
+// targets that load many).
+std::optional<Image> make_image(std::string_view url, int flags);
 // Null when the URL opens no stream or its content is no supported WAV.
 // The sound plays once per play request, mixed in software.
 platform::Sound* load_sound(std::string_view url);
+// The sample load_sound makes its sound from: the WAV content of the URL.
+std::optional<platform::PcmSample> load_sample(std::string_view url);
 
 // Draws frame `frame` of the image with its handle at (x, y) by mask blend.
 // Positions are rounded to the nearest whole pixel (halves away from zero);

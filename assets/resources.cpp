@@ -16,7 +16,8 @@ struct Entry {
 };
 
 // Head of the list, newest entry first. Entries are never removed, so they
-// are allocated once and intentionally kept until the process ends.
+// are allocated once and intentionally kept until the process ends (only an
+// EmbeddedTableScope drops the entries made while it was alive).
 const Entry*& head() {
     static const Entry* first = nullptr;
     return first;
@@ -69,6 +70,16 @@ std::unique_ptr<Stream> open_embedded(std::string_view name, bool readable, bool
 }
 
 }  // namespace
+
+EmbeddedTableScope::EmbeddedTableScope() : outer_(head()) { head() = nullptr; }
+
+EmbeddedTableScope::~EmbeddedTableScope() {
+    while (const Entry* e = head()) {
+        head() = e->next;
+        delete e;
+    }
+    head() = static_cast<const Entry*>(outer_);
+}
 
 int register_embedded(std::string_view name, const std::uint8_t* data, std::int32_t length) {
     if (find(name) != nullptr) return 0;

@@ -19,6 +19,23 @@ const std::uint8_t* embedded_data(std::string_view name);
 // The entry's length, or 0 when no entry has that name.
 std::int32_t embedded_length(std::string_view name);
 
+// While one is alive, registration, the lookups and "incbin::" opening see a
+// table of its own, empty at first; when it ends, its entries are dropped
+// and the table in place before is back as it was. The program never makes
+// one: tests and fuzz targets do, so that registering one entry per input,
+// millions of times over, neither grows the process-wide table nor slows
+// its lookups.
+class EmbeddedTableScope {
+public:
+    EmbeddedTableScope();
+    ~EmbeddedTableScope();
+    EmbeddedTableScope(const EmbeddedTableScope&) = delete;
+    EmbeddedTableScope& operator=(const EmbeddedTableScope&) = delete;
+
+private:
+    const void* outer_;
+};
+
 // A byte stream as the loaders use it.
 class Stream {
 public:
