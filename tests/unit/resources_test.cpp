@@ -185,4 +185,22 @@ TEST_F(ResourcesTest, NegativeLengthGivesAnEmptyStream) {
     EXPECT_EQ(s->read(buffer, 4), 0);
 }
 
+TEST_F(ResourcesTest, ScopedTableStartsEmptyAndLeavesTheOuterOneAsItWas) {
+    const std::uint8_t* frame = embedded_data("frame.png");
+    const std::uint8_t bytes[2] = {5, 6};
+    {
+        assets::EmbeddedTableScope scope;
+        EXPECT_EQ(embedded_data("frame.png"), nullptr);
+        EXPECT_EQ(open_url("incbin::ten.bin", true, false), nullptr);
+        EXPECT_EQ(register_embedded("frame.png", bytes, 2), 1);  // free inside the scope
+        EXPECT_EQ(register_embedded("scoped-only", bytes, 2), 1);
+        auto s = open_url("incbin::frame.png", true, false);
+        ASSERT_NE(s, nullptr);
+        EXPECT_EQ(s->size(), 2);
+    }
+    EXPECT_EQ(embedded_data("frame.png"), frame);
+    EXPECT_EQ(embedded_data("scoped-only"), nullptr);
+    EXPECT_NE(open_url("incbin::ten.bin", true, false), nullptr);
+}
+
 }  // namespace
