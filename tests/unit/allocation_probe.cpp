@@ -16,7 +16,10 @@
 #endif
 
 #if defined(PROBE_THROUGH_SANITIZER)
-#include <sanitizer/allocator_interface.h>
+// From the sanitizers' allocator interface (not every compiler ships its
+// header): the hooks run after every allocation and before every free.
+extern "C" int __sanitizer_install_malloc_and_free_hooks(void (*on_malloc)(const volatile void*, std::size_t),
+                                                         void (*on_free)(const volatile void*));
 #endif
 
 namespace allocation_probe {
