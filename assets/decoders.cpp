@@ -25,13 +25,13 @@ constexpr std::uint64_t kMaxPixels = kMaxPictureBytes / 4;
 // 16-bit stereo at 11025 Hz; the built-in sound has 20736 bytes).
 constexpr std::uint64_t kMaxSampleBytes = std::uint64_t{16} << 20;
 
-// libpng reads a chunk it handles whole into memory, sized by the length
-// the chunk declares, and for some ancillary chunks it does so even after
-// warning that the length is beyond its limit. So every ancillary chunk but
-// tRNS is skipped unread (they are colour-space, text and layout data that
-// the decoder ignores anyway), and the chunks still read, PLTE and tRNS,
-// need at most 768 bytes: a larger claim is refused before anything is
-// allocated for it.
+// libpng reads many ancillary chunks whole into memory, sized by the length
+// the chunk declares, and for some (pCAL, the text chunks, sPLT) it does so
+// even after warning that the length is beyond its limit. So every
+// ancillary chunk but tRNS is skipped unread: they are colour-space, text
+// and layout data that the decoder ignores anyway. PLTE and tRNS are read
+// into fixed buffers after libpng checked their length (768 and 256 bytes at
+// most), and whatever else libpng would still hold is capped at 1 MiB.
 constexpr png_alloc_size_t kMaxPngChunk = 1 << 20;
 constexpr png_byte kPngChunksRead[] = "tRNS";
 
