@@ -42,14 +42,23 @@ class Rattle:
         index = (np.arange(n, dtype=np.uint64) * np.uint64(step)) >> np.uint64(32)
         return self.samples[index.astype(np.int64)]
 
-    def band_limited(self, rate):
-        """At `rate` through an ideal low-pass resampler (FFT)."""
+    def band_limited(self, rate, cutoff=None):
+        """At `rate` through an ideal low-pass resampler (FFT), keeping only
+        what lies below `cutoff` Hz when one is given."""
         n = int(round(len(self.samples) * rate / self.rate))
-        spectrum = np.fft.rfft(self.samples)
-        out = np.zeros(n // 2 + 1, dtype=complex)
-        k = min(len(spectrum), len(out))
-        out[:k] = spectrum[:k]
-        return np.fft.irfft(out, n) * (n / len(self.samples))
+        return low_pass(self.samples, self.rate, cutoff, n) * (n / len(self.samples))
+
+
+def low_pass(signal, rate, cutoff, n=None):
+    """`signal` without what lies above `cutoff` Hz (ideal filter, FFT),
+    stretched to `n` frames when one is given."""
+    n = len(signal) if n is None else n
+    spectrum = np.fft.rfft(np.asarray(signal, dtype=np.float64))
+    keep = len(spectrum) if cutoff is None else int(cutoff * len(signal) / rate) + 1
+    out = np.zeros(n // 2 + 1, dtype=complex)
+    k = min(keep, len(spectrum), len(out))
+    out[:k] = spectrum[:k]
+    return np.fft.irfft(out, n)
 
 
 def _correlate(signal, ref):
@@ -147,3 +156,48 @@ def sound_span(mono, rate, threshold=1):
     """Seconds from the first to the last frame whose level reaches `threshold`."""
     loud = np.nonzero(np.abs(mono) >= threshold)[0]
     return 0.0 if len(loud) == 0 else (loud[-1] - loud[0] + 1) / rate
+
+
+def windows(channel, ref, onset, width, search):
+    """The play at `onset`, window by window of `width` frames: each window
+    of the reference is matched where it fits best within `search` frames of
+    its place (a system mixer may drop or repeat a few frames). Returns, for
+    the windows where the reference is not silent, arrays of the window's
+    first frame (from the onset), correlation, least-squares gain and shift."""
+    channel = np.asarray(channel, dtype=np.float64)
+    starts, corrs, gains, shifts = [], [], [], []
+    for start in range(0, len(ref) - width + 1, width):
+        piece = ref[start:start + width]
+        energy = float(piece @ piece)
+        lo = onset + start - search
+        if energy < 1 or lo < 0 or onset + start + width + search > len(channel):
+            continue
+        seg = channel[lo:onset + start + width + search]
+        c = _correlate(seg, piece)[:2 * search + 1]
+        power = np.cumsum(np.concatenate([[0.0], seg * seg]))
+        local = power[width:width + 2 * search + 1] - power[:2 * search + 1]
+        score = c / np.sqrt(local * energy + 1e-9)
+        best = int(np.argmax(score))
+        starts.append(start)
+        corrs.append(float(score[best]))
+        gains.append(float(c[best] / energy))
+        shifts.append(best - search)
+    return np.array(starts), np.array(corrs), np.array(gains), np.array(shifts)
+
+
+class Level:
+    """The play at `onset`, over its windows between `after` and `before`
+    frames into it where the reference is loud (at least a tenth of its
+    loudest window's energy): `gain`, the median of their gains; `misfit`,
+    the median of what each window's gain leaves unexplained, relative to
+    what it explains; `matching`, the share of windows that match the
+    rattle (correlation at least 0.9)."""
+
+    def __init__(self, channel, ref, onset, after=0, before=None, width=2205, search=600):
+        starts, corrs, gains, _ = windows(channel, ref, onset, width, search)
+        energy = np.array([float(ref[s:s + width] @ ref[s:s + width]) for s in starts])
+        loud = (energy >= 0.1 * energy.max()) & (starts >= after) & (starts + width <= (before or len(ref)))
+        corrs = np.clip(corrs[loud], 1e-6, 1)
+        self.gain = float(np.median(gains[loud]))
+        self.misfit = float(np.median(np.sqrt(1 - corrs ** 2) / corrs))
+        self.matching = float(np.mean(corrs >= 0.9))

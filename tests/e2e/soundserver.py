@@ -47,14 +47,8 @@ class SoundServer:
         return "unix:" + self.socket
 
     def client_env(self):
-        """What a client's environment needs to play through this server.
-
-        A client asks for its own buffer length; a short one (SDL asks for
-        23 ms) runs dry now and then on a busy two-core machine, and the
-        server plays silence in the gap, which would cut the recording
-        apart. PULSE_LATENCY_MSEC gives every client a longer one: what the
-        client plays is the same, only later."""
-        return {"PULSE_SERVER": self.server, "PULSE_LATENCY_MSEC": "100"}
+        """What a client's environment needs to play through this server."""
+        return {"PULSE_SERVER": self.server}
 
     def log(self):
         with open(os.path.join(self.folder, "server.log"), errors="replace") as f:
