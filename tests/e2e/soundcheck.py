@@ -115,13 +115,16 @@ def find_voices(mono, ref, count, spacing, rounds=3):
 class Fit:
     """Least-squares gains of the plays at `onsets` in one channel."""
 
-    def __init__(self, channel, ref, onsets):
+    def __init__(self, channel, ref, onsets, where=None):
         channel = channel.astype(np.float64)
         self.onsets = list(onsets)
         basis = np.stack([placed(ref, o, len(channel)) for o in self.onsets], axis=1)
         # Where the recording sits at either end of the range, the sum was
-        # cut off there: those frames say nothing about the gains.
+        # cut off there: those frames say nothing about the gains. Only the
+        # frames `where` is true count, when it is given.
         inside = (channel < FULL_SCALE) & (channel > -FULL_SCALE - 1)
+        if where is not None:
+            inside &= where
         self.gains, *_ = np.linalg.lstsq(basis[inside], channel[inside], rcond=None)
         self.model = basis @ self.gains
         played = inside & (self.model != 0)
