@@ -65,8 +65,10 @@ class Toy:
         prog.hold("Right", 0.3)
         check(prog.settled().count(look.backdrop, look.drawing_area) < area - 9, "the held arrow drew nothing")
         prog.key("BackSpace")
-        check(xh.poll(lambda: prog.grab().count(look.backdrop, look.drawing_area) == area - 9, 5),
-              "Backspace did not wipe the drawing")
+        wiped = xh.poll(lambda: prog.proc.poll() is not None or
+                        prog.grab().count(look.backdrop, look.drawing_area) == area - 9, 5)
+        check(prog.proc.poll() is None, f"the program ended on Backspace with status {prog.proc.poll()}")
+        check(wiped, "Backspace did not wipe the drawing")
 
     def no_box(self):
         check(not self.prog.boxes(), "a box was shown")
