@@ -194,12 +194,14 @@ class Level:
     loudest window's energy): `gain`, the median of their gains; `misfit`,
     the median of what each window's gain leaves unexplained, relative to
     what it explains; `matching`, the share of windows that match the
-    rattle (correlation at least 0.9)."""
+    rattle (correlation at least 0.9); `start_shift`, how many frames
+    after the onset the first loud window matches best."""
 
-    def __init__(self, channel, ref, onset, after=0, before=None, width=2205, search=600):
-        starts, corrs, gains, _ = windows(channel, ref, onset, width, search)
+    def __init__(self, channel, ref, onset, after=0, before=None, width=2205, search=2205):
+        starts, corrs, gains, shifts = windows(channel, ref, onset, width, search)
         energy = np.array([float(ref[s:s + width] @ ref[s:s + width]) for s in starts])
         loud = (energy >= 0.1 * energy.max()) & (starts >= after) & (starts + width <= (before or len(ref)))
+        self.start_shift = int(shifts[loud][0])
         corrs = np.clip(corrs[loud], 1e-6, 1)
         self.gain = float(np.median(gains[loud]))
         self.misfit = float(np.median(np.sqrt(1 - corrs ** 2) / corrs))
