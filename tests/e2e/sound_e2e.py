@@ -278,7 +278,7 @@ def main():
             for name in ("PULSE_SERVER", "PULSE_CLIENTCONFIG", "PIPEWIRE_REMOTE", "PIPEWIRE_RUNTIME_DIR"):
                 session.env.pop(name, None)
             return xh.run_cases(Cases(session, exe).cases())
-    return xh.suite_main(body, WATCHDOG_S, tools=("pulseaudio", "pactl", "parec"))
+    return xh.suite_main(body, WATCHDOG_S, tools=xh.TOOLS + ("pulseaudio", "pactl", "parec"))
 
 
 if __name__ == "__main__":

@@ -129,7 +129,7 @@ def main():
             print(f"INFO {prefix.version()}, audio through its default driver", flush=True)
             session.env.pop("PULSE_SERVER", None)
             return xh.run_cases(Cases(session, prefix, exe).cases())
-    return xh.suite_main(body, WATCHDOG_S, tools=("pulseaudio", "pactl", "parec"))
+    return xh.suite_main(body, WATCHDOG_S, tools=xh.TOOLS + ("pulseaudio", "pactl", "parec"))
 
 
 if __name__ == "__main__":
