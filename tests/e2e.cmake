@@ -22,3 +22,10 @@ set_tests_properties(e2e_no_display PROPERTIES TIMEOUT 60 LABELS e2e)
 # and the fallbacks to SDL's box and to standard error.
 add_test(NAME e2e_notice COMMAND python3 ${e2e}/notice_e2e_test.py $<TARGET_FILE:twindial>)
 set_tests_properties(e2e_notice PROPERTIES TIMEOUT 360 LABELS e2e RUN_SERIAL TRUE)
+
+# The shake rattle through a sound server of the test's own (PulseAudio with
+# a null sink, recorded from its monitor), a server that dies, and no server.
+# Debian's own Python, which has the python3-numpy package the analysis needs
+# (another python3 may come first on PATH).
+add_test(NAME e2e_sound COMMAND /usr/bin/python3 ${e2e}/sound_e2e.py $<TARGET_FILE:twindial>)
+set_tests_properties(e2e_sound PROPERTIES TIMEOUT 300 LABELS e2e RUN_SERIAL TRUE)

@@ -26,6 +26,7 @@
 #include <SDL.h>
 #include <SDL_syswm.h>
 #include <X11/Xlib.h>
+#include <sys/stat.h>
 #include <time.h>
 #include <unistd.h>
 
@@ -292,6 +293,23 @@ bool sound_open() {
     // Without device nodes ALSA (and sndio, which plays through it) cannot
     // play and only prints its failure.
     const bool alsa_devices = access("/dev/snd", F_OK) == 0;
+    // PipeWire's client library prints configuration warnings as soon as it
+    // starts where no PipeWire is set up, before it even looks for a server;
+    // so it is tried only when the server's socket is there: the name in
+    // PIPEWIRE_REMOTE (default pipewire-0), in PIPEWIRE_RUNTIME_DIR, else
+    // XDG_RUNTIME_DIR, or in the system-wide folder.
+    const bool pipewire_server = [] {
+        const auto is_socket = [](const std::string& path) {
+            struct stat st {};
+            return stat(path.c_str(), &st) == 0 && S_ISSOCK(st.st_mode);
+        };
+        const char* remote = std::getenv("PIPEWIRE_REMOTE");
+        const std::string name = remote != nullptr && remote[0] != '\0' ? remote : "pipewire-0";
+        if (name[0] == '/') return is_socket(name);
+        const char* dir = std::getenv("PIPEWIRE_RUNTIME_DIR");
+        if (dir == nullptr) dir = std::getenv("XDG_RUNTIME_DIR");
+        return (dir != nullptr && is_socket(std::string(dir) + "/" + name)) || is_socket("/run/pipewire/" + name);
+    }();
     SDL_AudioSpec want{};
     want.freq = 44100;
     want.format = AUDIO_S16SYS;
@@ -301,7 +319,8 @@ bool sound_open() {
     want.userdata = &s.mixer;
     for (int i = 0; i < SDL_GetNumAudioDrivers(); ++i) {
         const std::string name = SDL_GetAudioDriver(i);
-        if (name == "dummy" || name == "disk" || ((name == "alsa" || name == "sndio") && !alsa_devices))
+        if (name == "dummy" || name == "disk" || ((name == "alsa" || name == "sndio") && !alsa_devices) ||
+            (name == "pipewire" && !pipewire_server))
             continue;
         if (SDL_AudioInit(name.c_str()) != 0) continue;
         SDL_AudioSpec have{};
