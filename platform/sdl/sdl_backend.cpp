@@ -342,6 +342,9 @@ Voice* sound_create(const PcmSample& sample) {
 
 void sound_play(Voice* voice) {
     State& s = state();
+    // A device that went away (its sound server ended) mixes no more: a
+    // voice started now would never finish and never be dropped.
+    if (SDL_GetAudioDeviceStatus(s.audio) != SDL_AUDIO_PLAYING) return;
     SDL_LockAudioDevice(s.audio);
     s.mixer.play(voice->sample);
     SDL_UnlockAudioDevice(s.audio);
