@@ -56,7 +56,7 @@ class NoFiles final : public platform::FileSystem {
     };
 
 public:
-    std::unique_ptr<platform::OutputFile> create(const std::string&) override {
+    std::unique_ptr<platform::OutputFile> create_new(const std::string&, bool&) override {
         return std::make_unique<Sink>();
     }
     bool replace(const std::string&, const std::string&) override { return true; }

@@ -116,11 +116,14 @@ SaveResult save_png(const Pixmap& pixmap, const std::string& path) {
         return result;
     }
 
+    // The temporary file's name is random and says nothing to a person:
+    // reasons name its folder instead.
+    const std::string folder = folder_of(result.path);
     FileSystem& files = file_system();
-    const std::string temp = result.path + ".tmp";
-    std::unique_ptr<OutputFile> file = files.create(temp);
+    std::string temp;
+    std::unique_ptr<OutputFile> file = create_temporary(files, result.path, temp);
     if (file == nullptr) {
-        result.reason = "cannot create " + temp + ": " + files.last_error();
+        result.reason = "cannot create a file in " + folder + ": " + files.last_error();
         return result;
     }
 
@@ -138,12 +141,12 @@ SaveResult save_png(const Pixmap& pixmap, const std::string& path) {
         if (sink.write_failed) {
             std::fputs("Error writing to stream\n", stderr);
             std::fflush(stderr);
-            failure = "cannot write " + temp + ": " + files.last_error();
+            failure = "cannot write to " + folder + ": " + files.last_error();
         } else {
             failure = std::string("the PNG encoder failed: ") + sink.message;
         }
     } else if (!file->close()) {
-        failure = "cannot finish writing " + temp + ": " + files.last_error();
+        failure = "cannot finish writing to " + folder + ": " + files.last_error();
     } else if (!files.replace(temp, result.path)) {
         failure = "cannot replace " + result.path + ": " + files.last_error();
     }

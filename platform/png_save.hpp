@@ -31,10 +31,12 @@ struct SaveResult {
 // Writes the Pixmap to `path` as a PNG stream: compression level 0, colour
 // type 6, 8 bits, no interlace, IHDR, IDAT (8192-byte chunks) and IEND only.
 // A backslash in `path` is a folder separator. The stream goes through
-// file_system() into a temporary file beside `path`, which replaces `path`
-// only once it is complete and closed; on any failure the previous file is
-// left as it was and the temporary file is removed. No folder is created.
-// A write that fails also prints "Error writing to stream" on standard error.
+// file_system() into a new temporary file of a random name beside `path`
+// (create_temporary: nothing already there is ever written through), which
+// replaces `path` only once it is complete and on the disk; on any failure
+// the previous file is left as it was and the temporary file is removed. No
+// folder is created. A write that fails also prints "Error writing to
+// stream" on standard error.
 SaveResult save_png(const Pixmap& pixmap, const std::string& path);
 
 }  // namespace platform

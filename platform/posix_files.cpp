@@ -64,11 +64,14 @@ private:
 
 class PosixFiles final : public FileSystem {
 public:
-    std::unique_ptr<OutputFile> create(const std::string& path) override {
+    std::unique_ptr<OutputFile> create_new(const std::string& path, bool& taken) override {
+        // O_EXCL: only a file made by this call is opened; with O_NOFOLLOW
+        // a symbolic link at `path` is refused, never written through.
         int fd;
         do {
-            fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+            fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
         } while (fd < 0 && errno == EINTR);
+        taken = fd < 0 && errno == EEXIST;
         if (fd < 0) {
             fail(errno);
             return nullptr;
@@ -81,7 +84,7 @@ public:
         // place would fail too; rename(2) alone would replace it.
         if (::access(to.c_str(), W_OK) != 0 && errno != ENOENT) return fail(errno);
         if (::rename(from.c_str(), to.c_str()) != 0) return fail(errno);
-        return true;
+        return sync_folder_of(to);
     }
 
     bool remove(const std::string& path) override {
@@ -95,6 +98,21 @@ private:
     bool fail(int error) {
         last_error_ = std::strerror(error);
         return false;
+    }
+
+    // The new name is an entry of the folder: until the folder reaches the
+    // disk, a power cut can bring the old entry back. A folder that cannot
+    // be opened or synced here (EINVAL) is not an error; a failed sync is.
+    bool sync_folder_of(const std::string& path) {
+        const std::string folder = folder_of(path);
+        int fd;
+        do {
+            fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        } while (fd < 0 && errno == EINTR);
+        if (fd < 0) return true;
+        const int error = ::fsync(fd) != 0 && errno != EINVAL ? errno : 0;
+        ::close(fd);
+        return error == 0 || fail(error);
     }
 
     std::string last_error_;

@@ -24,7 +24,8 @@
 //      MB_TOPMOST), UTF-8 converted to UTF-16, focus saved and restored.
 //  [x] Sound: DirectSound loaded at run time, priority level on the desktop
 //      window, one static buffer per sound, duplicated while all are busy.
-//  [x] Files: CreateFileW in byte mode, MoveFileExW(MOVEFILE_REPLACE_EXISTING).
+//  [x] Files: a new file by CreateFileW(CREATE_NEW) in byte mode, moved over
+//      the old one by MoveFileExW(MOVEFILE_REPLACE_EXISTING|MOVEFILE_WRITE_THROUGH).
 // Missing features:
 //  [ ] Direct3D 7 and OpenGL back ends (GDI is the fallback instead).
 //  [ ] Restoring a DirectSound buffer after it was lost.
@@ -410,18 +411,23 @@ private:
 
 class Win32Files final : public FileSystem {
 public:
-    std::unique_ptr<OutputFile> create(const std::string& path) override {
+    std::unique_ptr<OutputFile> create_new(const std::string& path, bool& taken) override {
+        // CREATE_NEW: only a file made by this call is opened; anything at
+        // the name, a link included, makes it fail.
         const HANDLE handle = CreateFileW(widen(path).c_str(), GENERIC_WRITE, 0, nullptr,
-                                          CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+                                          CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
         if (handle == INVALID_HANDLE_VALUE) {
             error_ = GetLastError();
+            taken = error_ == ERROR_FILE_EXISTS || error_ == ERROR_ALREADY_EXISTS;
             return nullptr;
         }
         return std::make_unique<Win32File>(handle, &error_);
     }
 
+    // MOVEFILE_WRITE_THROUGH: returns once the move has reached the disk.
     bool replace(const std::string& from, const std::string& to) override {
-        if (MoveFileExW(widen(from).c_str(), widen(to).c_str(), MOVEFILE_REPLACE_EXISTING)) {
+        if (MoveFileExW(widen(from).c_str(), widen(to).c_str(),
+                        MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
             return true;
         }
         error_ = GetLastError();

@@ -190,12 +190,12 @@ TEST_F(SnapshotLoop, FailedSavesAreToldAndTheProgramGoesOn) {
         bool stream_error;
     } cases[] = {
         {"no folder", true, Fault::kNone,
-         "The image was not saved to current_save/save.bmp: cannot create "
-         "current_save/save.bmp.tmp: No such file or directory",
+         "The image was not saved to current_save/save.bmp: cannot create a file in "
+         "current_save: No such file or directory",
          false},
         {"full disk", false, Fault::kWriteNothing,
-         "The image was not saved to current_save/save.bmp: cannot write "
-         "current_save/save.bmp.tmp: No space left on device",
+         "The image was not saved to current_save/save.bmp: cannot write to "
+         "current_save: No space left on device",
          true},
     };
     for (const auto& c : cases) {

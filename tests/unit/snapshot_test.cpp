@@ -292,7 +292,7 @@ TEST_F(TempFolder, MissingFolderWritesNothingAnywhere) {
     const platform::SaveResult saved =
         platform::save_png(grab(Screen{}), (dir_ / "current_save" / "save.bmp").string());
     EXPECT_FALSE(saved.ok);
-    EXPECT_EQ(saved.reason, "cannot create " + (dir_ / "current_save/save.bmp.tmp").string() +
+    EXPECT_EQ(saved.reason, "cannot create a file in " + (dir_ / "current_save").string() +
                                 ": No such file or directory");
     EXPECT_TRUE(entries(dir_).empty());
 }

@@ -100,12 +100,12 @@ public:
 
     const std::vector<Bytes>& saved() const { return saved_; }
 
-    std::unique_ptr<platform::OutputFile> create(const std::string& path) override {
+    std::unique_ptr<platform::OutputFile> create_new(const std::string& path, bool& taken) override {
         if (fault_ == Fault::kCreate) {
             error_ = "Permission denied";
             return nullptr;
         }
-        std::unique_ptr<platform::OutputFile> file = real().create(path);
+        std::unique_ptr<platform::OutputFile> file = real().create_new(path, taken);
         if (file == nullptr) {
             error_ = real().last_error();
             return nullptr;
