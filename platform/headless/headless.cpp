@@ -6,6 +6,7 @@
 #include <deque>
 
 #include "platform/backend.hpp"
+#include "platform/quit_signals.hpp"
 #include "platform/platform.hpp"
 
 namespace platform::headless {
@@ -90,6 +91,15 @@ std::uint32_t clock() { return state().clock; }
 const std::vector<std::uint32_t>& present_times() { return state().present_times; }
 const std::vector<Notice>& notices() { return state().notices; }
 const std::vector<SoundPlay>& sound_plays() { return state().plays; }
+
+void forget_recordings() {
+    State& s = state();
+    s.answers = {};
+    s.rects = {};
+    s.present_times = {};
+    s.notices = {};
+    s.plays = {};
+}
 bool window_open() { return state().window; }
 bool pointer_hidden() { return state().pointer_hidden; }
 bool sound_device_opened() { return state().device_opened; }
@@ -111,7 +121,10 @@ void enter_executable_folder() {
     if (!state().folder.empty() && chdir(state().folder.c_str()) != 0) state().folder.clear();
 }
 
-bool start(std::string&) { return true; }
+bool start(std::string&) {
+    posix::catch_quit_signals();
+    return true;
+}
 
 bool open_window(const std::string&, int, int, std::string& why) {
     if (!state().window_available) {
@@ -135,6 +148,7 @@ void pump() {
     s.close_query_next = false;
     headless::deliver_due(s.by_pump, index);
     if (pass_begins) headless::deliver_due(s.by_pass, s.presents + 1);
+    posix::report_quit_signals();
 }
 
 void present(const Screen& screen, const Rect& changed) {
@@ -187,6 +201,7 @@ Voice* sound_create(const PcmSample& sample) {
 void sound_play(Voice* voice) { state().plays.push_back({state().clock, voice->frames}); }
 
 void shutdown() {
+    posix::release_quit_signals();
     state().window = false;
     ++state().shutdowns;
 }

@@ -105,6 +105,9 @@ const std::vector<Rect>& presented_rects();
 const std::vector<std::uint32_t>& present_times();
 const std::vector<Notice>& notices();
 const std::vector<SoundPlay>& sound_plays();
+// Empties the recordings above and gives their memory back (a long run
+// that measures its heap calls it where it measures).
+void forget_recordings();
 bool window_open();
 bool pointer_hidden();
 bool sound_device_opened();

@@ -17,6 +17,8 @@
 //  [x] Sound: one SDL audio device fed by the shared software mixer.
 //  [x] Clock: the POSIX monotonic clock and sleep.
 //  [x] Files: POSIX; the executable's folder from /proc.
+//  [x] Ending: SIGINT and SIGTERM as a close request (platform/quit_signals);
+//      a lost X connection ends the program with one line and status 1.
 // Missing features:
 //  [ ] A timer resolution to raise (Linux sleeps are accurate to well under
 //      1 ms already).
@@ -41,6 +43,7 @@
 
 #include "platform/backend.hpp"
 #include "platform/mixer.hpp"
+#include "platform/quit_signals.hpp"
 #include "platform/sdl/gtk_notice.hpp"
 #include "platform/sdl/sdl_keymap.hpp"
 
@@ -157,7 +160,31 @@ void enter_executable_folder() {
     }
 }
 
+namespace {
+
+pid_t x_owner = 0;  // our process; SDL's message box runs in a fork of it
+
+// The X server went away (it ended, or the connection broke). Xlib cannot
+// go on with that display: say so in one line and end at once. Nothing of
+// the window is left to close, and the system ends the sound with the
+// process; returning would let Xlib print its own lines and exit. The
+// message box's process ends silently: ours tells.
+int on_x_connection_lost(Display* display) {
+    if (getpid() == x_owner) {
+        const char* name = display != nullptr ? DisplayString(display) : nullptr;
+        std::fprintf(stderr, "twindial: lost the connection to the display %s\n", name != nullptr ? name : "");
+        std::fflush(stderr);
+    }
+    _exit(1);
+}
+
+}  // namespace
+
 bool start(std::string& why) {
+    posix::catch_quit_signals();
+    SDL_SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");
+    x_owner = getpid();
+    XSetIOErrorHandler(on_x_connection_lost);
     // Plain X11 images for the window framebuffer: under a software
     // OpenGL the accelerated path costs several times the CPU.
     SDL_SetHint(SDL_HINT_FRAMEBUFFER_ACCELERATION, "0");
@@ -216,6 +243,7 @@ bool open_window(const std::string& caption, int width, int height, std::string&
 void hide_pointer() { SDL_ShowCursor(SDL_DISABLE); }
 
 void pump() {
+    posix::report_quit_signals();
     SDL_Event e;
     while (SDL_PollEvent(&e)) {
         switch (e.type) {
@@ -357,6 +385,7 @@ void shutdown() {
     if (s.window != nullptr) SDL_DestroyWindow(s.window);
     s.window = nullptr;
     SDL_Quit();
+    posix::release_quit_signals();
 }
 
 }  // namespace platform::backend
