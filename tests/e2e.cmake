@@ -29,3 +29,8 @@ set_tests_properties(e2e_notice PROPERTIES TIMEOUT 360 LABELS e2e RUN_SERIAL TRU
 # (another python3 may come first on PATH).
 add_test(NAME e2e_sound COMMAND /usr/bin/python3 ${e2e}/sound_e2e.py $<TARGET_FILE:twindial>)
 set_tests_properties(e2e_sound PROPERTIES TIMEOUT 300 LABELS e2e RUN_SERIAL TRUE)
+
+# Faults: the X server dies, SIGTERM and SIGINT, links planted where the
+# snapshot is written; the program's behaviour, then what it left on disk.
+add_test(NAME e2e_faults COMMAND python3 ${e2e}/faults_e2e.py $<TARGET_FILE:twindial>)
+set_tests_properties(e2e_faults PROPERTIES TIMEOUT 300 LABELS e2e RUN_SERIAL TRUE)
