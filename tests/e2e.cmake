@@ -34,3 +34,9 @@ set_tests_properties(e2e_sound PROPERTIES TIMEOUT 300 LABELS e2e RUN_SERIAL TRUE
 # snapshot is written; the program's behaviour, then what it left on disk.
 add_test(NAME e2e_faults COMMAND python3 ${e2e}/faults_e2e.py $<TARGET_FILE:twindial>)
 set_tests_properties(e2e_faults PROPERTIES TIMEOUT 300 LABELS e2e RUN_SERIAL TRUE)
+
+# A minute of scripted use (arrows, shakes, snapshots): the program keeps
+# running and its resident memory stays within 1 MiB of the warm-up's.
+# tools/long_run.py runs the same for 10 minutes.
+add_test(NAME e2e_long_run COMMAND python3 ${PROJECT_SOURCE_DIR}/tools/long_run.py --seconds 60 $<TARGET_FILE:twindial>)
+set_tests_properties(e2e_long_run PROPERTIES TIMEOUT 300 LABELS e2e RUN_SERIAL TRUE)
