@@ -104,12 +104,14 @@ def long_run(exe, seconds, sample_every, seed):
     try:
         with xh.XSession() as x:
             use = Use(x, exe, work, rng)
+            use.sample("  (start)")
             # Warm-up: the first shake and the first snapshot.
             use.draw()
             use.shake()
             use.draw()
             use.snapshot()
             base = use.sample("  (after the warm-up)")
+            warm = len(use.samples) - 1
             next_shake = use.now() + SHAKE_EVERY_S + rng.uniform(-2, 2)
             next_snapshot = use.now() + SNAPSHOT_EVERY_S + rng.uniform(-3, 3)
             next_sample = sample_every
@@ -127,7 +129,7 @@ def long_run(exe, seconds, sample_every, seed):
                     use.sample()
                     next_sample += sample_every
             last = use.sample("  (end)")
-            peak = max(kib for _, kib in use.samples)
+            peak = max(kib for _, kib in use.samples[warm:])
             cpu = use.prog.cpu_seconds()
             print(f"warm-up {mib(base)}, end {mib(last)}, highest {mib(peak)}: grew {peak - base} KiB "
                   f"after the warm-up; {use.shakes} shakes, {use.snapshots} snapshots, "
