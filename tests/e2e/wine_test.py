@@ -214,6 +214,8 @@ class WineCases(linux.Cases):
             data = f.read()
         check(data[:43] == SNAPSHOT_PREFIX, "the file does not start with the PNG signature and header")
         check(xh.Image.load("png:" + path) == shown, "the snapshot differs from the window's picture")
+        listing = sorted(os.listdir(os.path.dirname(path)))
+        check(listing == ["save.bmp"], f"current_save holds {listing}: a temporary file was left")
         written = os.stat(path).st_mtime_ns
         x.activate(box)
         x.key("Return")
