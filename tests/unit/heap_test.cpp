@@ -15,7 +15,9 @@
 #include "platform/keyboard.hpp"
 
 #if defined(__SANITIZE_ADDRESS__)
-#include <sanitizer/allocator_interface.h>
+// The sanitizer's own count (its allocator bypasses malloc's); GCC ships
+// no header for it.
+extern "C" std::size_t __sanitizer_get_current_allocated_bytes();
 #endif
 
 namespace {
