@@ -50,6 +50,8 @@ void report_quit_signals() {
     events::close_request();
 }
 
+bool quit_signal_pending() { return received != 0; }
+
 void release_quit_signals() {
     if (!caught) return;
     for (int i = 0; i < 2; ++i) sigaction(kSignals[i], &previous[i], nullptr);

@@ -11,6 +11,8 @@
 #include <bitset>
 #include <cstdlib>
 
+#include "platform/quit_signals.hpp"
+
 namespace platform::sdl {
 namespace {
 
@@ -23,6 +25,8 @@ namespace {
     X(g_set_print_handler)                     \
     X(g_set_printerr_handler)                  \
     X(g_signal_connect_data)                   \
+    X(g_timeout_add)                           \
+    X(g_source_remove)                         \
     X(g_object_unref)                          \
     X(gdk_set_allowed_backends)                \
     X(gdk_display_get_default)                 \
@@ -38,6 +42,7 @@ namespace {
     X(gtk_image_new_from_icon_name)            \
     X(gtk_dialog_set_default_response)         \
     X(gtk_dialog_run)                          \
+    X(gtk_dialog_response)                     \
     X(gtk_window_set_title)                    \
     X(gtk_window_set_keep_above)               \
     X(gtk_window_set_resizable)                \
@@ -109,7 +114,14 @@ Toolkit* ready(bool x11) {
         // The owner is an X window: the dialog must be on the same server
         // even where GTK would prefer Wayland.
         if (x11) g.gdk_set_allowed_backends("x11");
-        if (!g.gtk_init_check(nullptr, nullptr)) return nullptr;
+        // GDK replaces the X connection's fatal-error handler with one that
+        // ends the process without a word (its message goes with GTK's
+        // other texts); the program's own handler is put back.
+        const XIOErrorHandler own_handler = XSetIOErrorHandler(nullptr);
+        XSetIOErrorHandler(own_handler);
+        const bool started = g.gtk_init_check(nullptr, nullptr);
+        XSetIOErrorHandler(own_handler);
+        if (!started) return nullptr;
         t.x11 = x11;
         t.stage = Toolkit::Stage::Ready;
     }
@@ -146,6 +158,13 @@ gboolean on_focus_in(GtkWidget*, GdkEventFocus*, gpointer user) {
     HeldKeys& held = *static_cast<HeldKeys*>(user);
     if (held.x != nullptr) held.keep_down_now();
     return FALSE;
+}
+
+// SIGINT or SIGTERM closes the dialog, so that the program can end.
+gboolean close_on_quit_signal(gpointer dialog) {
+    if (posix::quit_signal_pending())
+        toolkit().fn.gtk_dialog_response(static_cast<GtkDialog*>(dialog), GTK_RESPONSE_DELETE_EVENT);
+    return TRUE;
 }
 
 }  // namespace
@@ -188,7 +207,9 @@ NativeNotice show_native_notice(const std::string& caption, const std::string& t
         held.keep_down_now();
     }
 
+    const guint watch = g.g_timeout_add(50, close_on_quit_signal, dialog);
     g.gtk_dialog_run(reinterpret_cast<GtkDialog*>(dialog));
+    g.g_source_remove(watch);
     g.gtk_widget_destroy(dialog);
     if (owner != nullptr) g.g_object_unref(owner);
     // Let GTK take the dialog off the screen now, not at the next box.
