@@ -25,7 +25,7 @@ import time
 sys.dont_write_bytecode = True  # no __pycache__ in the source tree
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tests", "e2e"))
 import xharness as xh  # noqa: E402
-from xharness import check, poll  # noqa: E402
+from xharness import check  # noqa: E402
 
 TOY = xh.toy()
 ARROWS = ("Left", "Right", "Up", "Down")
@@ -69,13 +69,8 @@ class Use:
         self.shakes += 1
 
     def snapshot(self):
-        self.prog.activate(settle=0)
-        self.prog.key("Return")
-        boxes = poll(self.prog.boxes, 10)
-        check(boxes, "no notice after Enter")
-        self.x.activate(boxes[0], settle=0)
-        self.x.key("Return")
-        check(poll(lambda: not self.prog.boxes(), 10), "the notice did not go on Enter")
+        self.prog.notice("Return", settle=0)
+        self.prog.dismiss_notice()
         self.snapshots += 1
 
     def sample(self, label=""):
@@ -88,12 +83,8 @@ class Use:
         return kib
 
     def quit(self):
-        self.prog.activate(settle=0.1)
-        self.prog.key("Escape")
-        boxes = poll(self.prog.boxes, 10)
-        check(boxes, "no exit notice after Escape")
-        self.x.activate(boxes[0], settle=0)
-        self.x.key("Return")
+        self.prog.notice("Escape")
+        self.prog.dismiss_notice()
         status = self.prog.wait_exit(10)
         check(status == 0, f"exit status {status}")
 

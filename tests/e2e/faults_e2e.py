@@ -63,18 +63,10 @@ class Run:
 
     def notice(self):
         """Enter; the snapshot's notice box."""
-        self.prog.activate(settle=0.1)
-        self.prog.key("Return")
-        boxes = poll(self.prog.boxes, 5)
-        check(boxes, "no notice after Enter")
-        return boxes[0]
+        return self.prog.notice("Return")
 
     def dismiss(self):
-        boxes = self.prog.boxes()
-        check(boxes, "no notice box to dismiss")
-        self.x.activate(boxes[0], settle=0)
-        self.x.key("Return")
-        check(poll(lambda: not self.prog.boxes(), 10), "the notice did not go on Enter")
+        self.prog.dismiss_notice()
 
     def err_lines(self):
         return self.prog.stderr_text().splitlines()

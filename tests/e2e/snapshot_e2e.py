@@ -50,17 +50,10 @@ class Run:
 
     def notice(self, key="Return"):
         """Types a key; the notice box it brings up."""
-        self.press(key)
-        boxes = poll(self.prog.boxes, 5)
-        check(boxes, f"no notice after {key}")
-        return boxes[0]
+        return self.prog.notice(key)
 
     def dismiss(self):
-        boxes = self.prog.boxes()
-        check(boxes, "no notice box to dismiss")
-        self.x.activate(boxes[0], settle=0)
-        self.x.key("Return")
-        check(poll(lambda: not self.prog.boxes(), 10), "the notice did not go on Enter")
+        self.prog.dismiss_notice()
 
     def quit(self):
         """Escape, the exit notice dismissed, then status 0 and no window left."""

@@ -767,6 +767,22 @@ class Program:
         """Ids of the windows with the toy's title other than the program's own: its notice boxes."""
         return [w for w in self.session.windows(title or toy().title) if w != self.window]
 
+    def notice(self, key, timeout=10, settle=0.1):
+        """Types a key into the program's window; the notice box it brings up."""
+        self.activate(settle)
+        self.key(key)
+        boxes = poll(self.boxes, timeout)
+        check(boxes, f"no notice after {key}")
+        return boxes[0]
+
+    def dismiss_notice(self, key="Return", timeout=10):
+        """Types a key into the notice box that is up; returns once the box is gone."""
+        boxes = self.boxes()
+        check(boxes, "no notice box to dismiss")
+        self.session.activate(boxes[0], 0)
+        self.session.key(key)
+        check(poll(lambda: not self.boxes(), timeout), f"the notice did not go on {key}")
+
     # -- input ----------------------------------------------------------------
 
     def activate(self, settle=0.5):
