@@ -31,7 +31,9 @@ public:
     std::map<std::string, Bytes> files;
     std::size_t write_budget = SIZE_MAX;
 
-    std::unique_ptr<platform::OutputFile> create(const std::string& path) override {
+    std::unique_ptr<platform::OutputFile> create_new(const std::string& path, bool& taken) override {
+        taken = files.count(path) != 0;
+        if (taken) return nullptr;
         files[path].clear();
         return std::make_unique<File>(*this, path);
     }
