@@ -2,13 +2,14 @@
 
 #include "app/pen/snapshot.hpp"
 #include "app/twindial.hpp"
+#include "assets/toy.hpp"
 #include "platform/keyboard.hpp"
 
 namespace app {
 
 std::int32_t T_SRCPixel::New() {
-    X = 400;
-    Y = 300;
+    X = toy::kPenStart.x;
+    Y = toy::kPenStart.y;
     return 0;
 }
 
