@@ -467,6 +467,24 @@ class _Opened:
         self.close()
 
 
+_fonts_ready = False
+
+
+def _font_cache_built():
+    """Builds fontconfig's cache once per run, before the first window manager.
+
+    On a machine where nothing has used the fonts yet, openbox builds the
+    cache when it starts drawing title bars, and manages no window until it
+    is done: a program's window then takes many seconds to be shown. The
+    cache is built once and kept, so later runs find it ready."""
+    global _fonts_ready
+    if _fonts_ready or shutil.which("fc-cache") is None:
+        return
+    subprocess.run(["fc-cache"], stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+                   stderr=subprocess.DEVNULL, timeout=300, check=False)
+    _fonts_ready = True
+
+
 class XSession(_Opened):
     """A private Xvfb with openbox.
 
@@ -493,6 +511,7 @@ class XSession(_Opened):
         else:
             raise Failure("Xvfb did not start on any display")
         if self.wm_wanted:
+            _font_cache_built()
             self.wm = _spawn(["openbox", "--sm-disable"], env=self.env,
                              stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
             check(poll(lambda: self.wm.poll() is not None or self.wm_running(), self.timeout) and self.wm.poll() is None,
