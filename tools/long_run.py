@@ -25,7 +25,7 @@ import time
 sys.dont_write_bytecode = True  # no __pycache__ in the source tree
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tests", "e2e"))
 import xharness as xh  # noqa: E402
-from xharness import check  # noqa: E402
+from xharness import check, poll  # noqa: E402
 
 TOY = xh.toy()
 ARROWS = ("Left", "Right", "Up", "Down")
@@ -75,7 +75,9 @@ class Use:
 
     def sample(self, label=""):
         self.running()
-        check(self.prog.grab().at(20, 20) == TOY.body, "the toy is no longer shown")
+        # Right after a shake one frame shows the bare backdrop: the toy's
+        # body must be back within a moment.
+        check(poll(lambda: self.prog.grab().at(20, 20) == TOY.body, 2), "the toy is no longer shown")
         kib = self.prog.rss_kib()
         self.samples.append((self.now(), kib))
         print(f"{self.now():6.0f} s  RSS {kib:6d} KiB ({mib(kib)})  shakes {self.shakes:3d}  "
